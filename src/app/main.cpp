@@ -1,0 +1,36 @@
+#include "app/cliargs.h"
+#include "app/config.h"
+#include "app/resources.h"
+#include "controller/guimanager.h"
+
+#include <QDebug>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+
+int main(int argc, char *argv[])
+{
+    // The on-screen keyboard is an input-method plug-in; it must be chosen before the
+    // application object loads the platform plug-ins.
+    qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
+
+    QGuiApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Tessivo"));
+    app.setApplicationDisplayName(QStringLiteral("Tessivo"));
+    app.setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
+    app.setOrganizationName(QStringLiteral("orvo"));
+    app.setOrganizationDomain(QStringLiteral("orvo.local"));
+
+    const QVariantMap overrides = parseCLIArgs();
+    const QString fileName = overrides.value(QStringLiteral("config"), QStringLiteral("gui.conf")).toString();
+
+    Config config(fileName, GUIManager::Defaults);
+    config.addOverrides(overrides);
+
+    initTessivoResources();
+    QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
+    app.setFont(QFont(QStringLiteral("DejaVu Sans")));
+
+    config.print();
+    return 0;
+}

@@ -1,0 +1,240 @@
+#include "mqttclient.h"
+
+#include <QDebug>
+#include <QTimer>
+
+// One broker connection for the whole application. Subscriptions are kept in call order and
+// issued again after every (re)connection; publishing while not connected drops the message.
+
+namespace manager {
+
+namespace {
+const char Tag[] = "[MqttClient] ";
+
+const char *boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+} // namespace
+
+MqttClient::MqttClient(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<manager::MqttTransport::ClientState>("ClientState");
+    qRegisterMetaType<manager::MqttTransport::ClientError>("ClientError");
+}
+
+MqttClient::~MqttClient()
+{
+    delete m_watchdog;
+    delete m_client;
+}
+
+MqttTransport::ClientState MqttClient::state() const
+{
+    return m_client ? m_client->state() : MqttTransport::Disconnected;
+}
+
+void MqttClient::connect()
+{
+    qInfo().noquote().nospace() << Tag << "Connecting to host";
+
+    if (!m_watchdog) {
+        m_watchdog = new QTimer;
+        QObject::connect(m_watchdog, &QTimer::timeout, this, &MqttClient::onTimeout);
+    }
+    qDebug().noquote().nospace() << Tag << "Applying client configuration:";
+    qDebug().noquote().nospace() << Tag << "Retry interval millis: " << m_retryMillis;
+    m_watchdog->setInterval(int(m_retryMillis));
+
+    if (!m_client) {
+        m_client = new MqttTransport;
+        // Receivers of our connected()/disconnected() run before onConnected()/onDisconnected().
+        QObject::connect(m_client, &MqttTransport::connected, this, &MqttClient::connected);
+        QObject::connect(m_client, &MqttTransport::connected, this, &MqttClient::onConnected);
+        QObject::connect(m_client, &MqttTransport::disconnected, this, &MqttClient::disconnected);
+        QObject::connect(m_client, &MqttTransport::disconnected, this, &MqttClient::onDisconnected);
+        QObject::connect(m_client, &MqttTransport::errorChanged, this, &MqttClient::onError);
+        QObject::connect(m_client, &MqttTransport::stateChanged, this, &MqttClient::onStateChanged);
+        QObject::connect(m_client, &MqttTransport::messageReceived, this, &MqttClient::onReceived);
+    }
+
+    qDebug().noquote().nospace() << Tag << "Applying client configuration:";
+    qDebug().noquote().nospace() << Tag << "Hostname: " << m_hostname;
+    qDebug().noquote().nospace() << Tag << "Port    : " << m_port;
+    qDebug().noquote().nospace() << Tag << "Username: " << m_username;
+    qDebug().noquote().nospace() << Tag << "CleanSession: " << boolText(m_cleanSession);
+    qDebug().noquote().nospace() << Tag << "Client Id   : " << m_clientId;
+    qDebug().noquote().nospace() << Tag << "Keepalive   : " << m_keepAlive;
+    qDebug().noquote().nospace() << Tag << "Will Message: " << m_willMessage;
+    qDebug().noquote().nospace() << Tag << "Will QoS    : " << m_willQoS;
+    qDebug().noquote().nospace() << Tag << "Will Retain : " << boolText(m_willRetain);
+    qDebug().noquote().nospace() << Tag << "Will Topic  : " << m_willTopic;
+
+    m_client->setHostname(m_hostname);
+    m_client->setPort(quint16(m_port));
+    m_client->setUsername(m_username);
+    m_client->setPassword(m_password);
+    m_client->setCleanSession(m_cleanSession);
+    m_client->setClientId(m_clientId);
+    m_client->setKeepAlive(m_keepAlive);
+    m_client->setWillMessage(m_willMessage);
+    m_client->setWillQoS(m_willQoS);
+    m_client->setWillRetain(m_willRetain);
+    m_client->setWillTopic(m_willTopic);
+
+    if (m_encrypted)
+        qWarning().noquote().nospace() << Tag << "Encryption not yet supported";
+
+    m_client->connectToHost();
+}
+
+void MqttClient::disconnect()
+{
+    qInfo().noquote().nospace() << Tag << "Disconnecting from host";
+    if (m_client)
+        m_client->disconnectFromHost();
+}
+
+void MqttClient::subscribe(const QString &topic, uchar qos)
+{
+    m_subscriptions.append({topic, qos});
+    if (m_client && m_client->state() == MqttTransport::Connected)
+        issueSubscription(topic, qos);
+}
+
+void MqttClient::subscribe(const QString &topic)
+{
+    subscribe(topic, 0);
+}
+
+bool MqttClient::publish(const QByteArray &data, const QString &topic, uchar qos, bool retain)
+{
+    if (!m_client || m_client->state() != MqttTransport::Connected)
+        return false;
+    qDebug().noquote().nospace() << Tag << "Publishing to topic '" << topic << "' with Qos = " << qos
+                                 << " and Retain = " << boolText(retain) << ":\n" << data;
+    if (m_client->publish(topic, data, qos, retain) == -1) {
+        emit error(QStringLiteral("Publish to ") + topic + QStringLiteral(" failed."));
+        return false;
+    }
+    return true;
+}
+
+bool MqttClient::publish(const QByteArray &data, const QString &topic, uchar qos)
+{
+    return publish(data, topic, qos, false);
+}
+
+bool MqttClient::publish(const QByteArray &data, const QString &topic)
+{
+    return publish(data, topic, 0, false);
+}
+
+void MqttClient::issueSubscription(const QString &topic, uchar qos)
+{
+    qInfo().noquote().nospace() << Tag << "Subscribing to '" << topic << "' with QoS = " << qos;
+    if (m_client->subscribe(topic, qos) == -1)
+        emit error(QStringLiteral("Subscription to ") + topic + QStringLiteral(" failed."));
+}
+
+void MqttClient::onConnected()
+{
+    qInfo().noquote().nospace() << Tag << "Connected to broker " << m_hostname;
+    // Copy: a receiver may subscribe while we iterate.
+    const auto subscriptions = m_subscriptions;
+    for (const auto &subscription : subscriptions) {
+        if (m_client->state() != MqttTransport::Connected)
+            break;
+        issueSubscription(subscription.first, subscription.second);
+    }
+}
+
+void MqttClient::onDisconnected()
+{
+    qInfo().noquote().nospace() << Tag << "Disconnected from broker " << m_hostname;
+}
+
+void MqttClient::onStateChanged(MqttTransport::ClientState state)
+{
+    switch (state) {
+    case MqttTransport::Connecting:
+        qDebug().noquote().nospace() << Tag << "State is Connecting.";
+        m_watchdog->start();
+        break;
+    case MqttTransport::Connected:
+        qDebug().noquote().nospace() << Tag << "State is Connected.";
+        m_watchdog->stop();
+        break;
+    case MqttTransport::Disconnected:
+        qDebug().noquote().nospace() << Tag << "State is Disconnected.";
+        QTimer::singleShot(int(m_retryMillis), this, &MqttClient::onReconnect);
+        break;
+    }
+}
+
+void MqttClient::onTimeout()
+{
+    // A connection attempt that hangs is ended here; the Disconnected state then brings the
+    // next attempt one retry interval later.
+    if (m_client)
+        m_client->closeTransport();
+}
+
+void MqttClient::onReconnect()
+{
+    if (m_client && m_client->state() == MqttTransport::Disconnected)
+        connect();
+}
+
+void MqttClient::onReceived(const QByteArray &message, const QString &topic)
+{
+    qDebug().noquote().nospace() << Tag << "Received on topic: " << topic << "\n" << message;
+    emit received(message, topic.toUtf8());
+}
+
+void MqttClient::onError(MqttTransport::ClientError e)
+{
+    if (e == MqttTransport::NoError)
+        return;
+    {
+    QDebug line = qWarning().noquote().nospace();
+    line << Tag;
+    switch (e) {
+    case MqttTransport::InvalidProtocolVersion:
+        line << "Invalid protocol version: " << m_client->protocolVersion() << ". "
+             << "Broker does not accept a connection using the " << "specified protocol version.";
+        break;
+    case MqttTransport::IdRejected:
+        line << "Id rejected: " << m_client->clientId() << ". "
+             << "The client ID is malformed. This might be related to " << "its length.";
+        break;
+    case MqttTransport::ServerUnavailable:
+        line << "Server unavailable: " << m_client->hostname() << ":" << m_client->port() << ". "
+             << "The network connection has been established, but the "
+             << "service is unavailable on the broker side.";
+        break;
+    case MqttTransport::BadUsernameOrPassword:
+        line << "Bad username or password. The data in the username or " << "password is malformed.";
+        break;
+    case MqttTransport::NotAuthorized:
+        line << "Not authorized: " << m_client->clientId() << ". "
+             << "The client is not authorized to connect.";
+        break;
+    case MqttTransport::TransportInvalid:
+        line << "Transport invalid: " << "The underlying transport caused an error. For "
+             << "example, the connection might have been interrupted " << "unexpectedly.";
+        break;
+    case MqttTransport::ProtocolViolation:
+        line << "Protocol violation:" << "The client encountered a protocol violation, and "
+             << "therefore closed the connection.";
+        break;
+    default:
+        line << "Unknown error.";
+        break;
+    }
+    } // the line is written before the signal's receivers log their own
+    emit error(QStringLiteral("Mqtt client error"));
+}
+
+} // namespace manager

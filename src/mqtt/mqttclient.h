@@ -1,0 +1,88 @@
+#pragma once
+
+#include "mqtt/mqtttransport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+class QTimer;
+
+namespace manager {
+
+// The application's one connection to the broker. It keeps itself connected (a watchdog on
+// hung attempts, a reconnect at a fixed interval after every loss), remembers every
+// subscription to issue them again on each connection, and hands on every message received.
+class MqttClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MqttClient(QObject *parent = nullptr);
+    ~MqttClient() override;
+
+    void setHostname(const QString &hostname) { m_hostname = hostname; }
+    void setPort(unsigned port) { m_port = port; }
+    void setUsername(const QString &username) { m_username = username; }
+    void setPassword(const QString &password) { m_password = password; }
+    void setRetryMillis(unsigned millis) { m_retryMillis = millis; }
+    void setEncrypted(bool encrypted) { m_encrypted = encrypted; }
+    void setCleanSession(bool clean) { m_cleanSession = clean; }
+    void setClientId(const QString &clientId) { m_clientId = clientId; }
+    void setKeepAlive(uchar seconds) { m_keepAlive = seconds; }
+    void setWillMessage(const QByteArray &message) { m_willMessage = message; }
+    void setWillQoS(uchar qos) { m_willQoS = qos; }
+    void setWillRetain(bool retain) { m_willRetain = retain; }
+    void setWillTopic(const QString &topic) { m_willTopic = topic; }
+
+    // The protocol client's state; Disconnected before the first connect().
+    MqttTransport::ClientState state() const;
+
+public slots:
+    void connect();
+    void disconnect();
+    void subscribe(const QString &topic, uchar qos);
+    void subscribe(const QString &topic);
+    bool publish(const QByteArray &data, const QString &topic, uchar qos, bool retain);
+    bool publish(const QByteArray &data, const QString &topic, uchar qos);
+    bool publish(const QByteArray &data, const QString &topic);
+
+signals:
+    void connected();
+    void disconnected();
+    void received(const QByteArray &data, const QByteArray &from);
+    void error(const QString &error);
+
+private slots:
+    void onConnected();
+    void onDisconnected();
+    void onStateChanged(manager::MqttTransport::ClientState state);
+    void onTimeout();
+    void onReconnect();
+    void onReceived(const QByteArray &message, const QString &topic);
+    void onError(manager::MqttTransport::ClientError error);
+
+private:
+    void issueSubscription(const QString &topic, uchar qos);
+
+    MqttTransport *m_client = nullptr;
+    QTimer *m_watchdog = nullptr;
+    QList<QPair<QString, uchar>> m_subscriptions;
+    QString m_hostname = QStringLiteral("127.0.0.1");
+    unsigned m_port = 1883;
+    QString m_username;
+    QString m_password;
+    unsigned m_retryMillis = 3000;
+    bool m_encrypted = false;
+    bool m_cleanSession = true;
+    QString m_clientId;
+    uchar m_keepAlive = 5;
+    QByteArray m_willMessage;
+    uchar m_willQoS = 2;
+    bool m_willRetain = true;
+    QString m_willTopic;
+};
+
+} // namespace manager

@@ -1,0 +1,326 @@
+#include "brokerfixture.h"
+#include "logcapture.h"
+#include "servicedouble.h"
+#include "waituntil.h"
+
+#include "mqtt/mqttclient.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+using manager::MqttClient;
+using manager::MqttTransport;
+
+namespace {
+// Short enough to keep the suite quick, long enough to tell one retry from several.
+constexpr unsigned RetryMs = 300;
+}
+
+class TestMqttClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void subscriptionsWaitForConnectionAndComeBackInOrder();
+    void subscriptionFromConnectedReceiverIsIssuedTwice();
+    void reconnectsEveryRetryIntervalWhileBrokerIsDown();
+    void publishIsRefusedSilentlyWhileNotConnected();
+    void receivedCarriesPayloadAndTopic();
+    void retainAndQosReachTheBroker();
+    void refusedCredentialsAreLoggedAndRetried();
+    void rightCredentialsConnect();
+    void lastWillReachesOthersOnUnexpectedLoss();
+    void watchdogEndsHungAttempt();
+    void connectAgainMovesToNewSettings();
+    void passwordIsNeverLogged();
+
+private:
+    static void configure(MqttClient &client, quint16 port)
+    {
+        client.setHostname(QStringLiteral("127.0.0.1"));
+        client.setPort(port);
+        client.setRetryMillis(RetryMs);
+        client.setClientId(QStringLiteral("tst_mqttclient"));
+    }
+};
+
+void TestMqttClient::initTestCase()
+{
+    QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
+}
+
+// Subscriptions made before the first connection are issued once it is up, and all of them
+// again, in call order and with duplicates, after the broker comes back.
+void TestMqttClient::subscriptionsWaitForConnectionAndComeBackInOrder()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+
+    MqttClient client;
+    configure(client, broker.port());
+    client.subscribe(QStringLiteral("t/a"));
+    client.subscribe(QStringLiteral("t/b"), 1);
+    client.subscribe(QStringLiteral("t/a"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+
+    const QStringList expected = {
+        QStringLiteral("[MqttClient] Subscribing to 't/a' with QoS = 0"),
+        QStringLiteral("[MqttClient] Subscribing to 't/b' with QoS = 1"),
+        QStringLiteral("[MqttClient] Subscribing to 't/a' with QoS = 0"),
+    };
+    auto subscribeLines = [&log] {
+        QStringList lines;
+        for (const QString &text : log.texts()) {
+            if (text.contains(QLatin1String("Subscribing")))
+                lines.append(text);
+        }
+        return lines;
+    };
+    QCOMPARE(subscribeLines(), expected);
+
+    log.clear();
+    QSignalSpy disconnected(&client, &MqttClient::disconnected);
+    QVERIFY(broker.restart());
+    QVERIFY(disconnected.count() || disconnected.wait());
+    QVERIFY(connected.wait(10000));
+    QCOMPARE(subscribeLines(), expected);
+
+    // The renewed subscriptions really deliver.
+    ServiceDouble service(broker.port());
+    QVERIFY(service.start());
+    QSignalSpy received(&client, &MqttClient::received);
+    QTRY_VERIFY(service.publish(QStringLiteral("t/b"), QByteArray("{}")) && (received.count() || received.wait(200)));
+    QCOMPARE(received.first().at(1).toByteArray(), QByteArray("t/b"));
+}
+
+// A receiver of connected() that subscribes gets its topic issued at once and once more by
+// the client's own re-subscription, which runs after that receiver.
+void TestMqttClient::subscriptionFromConnectedReceiverIsIssuedTwice()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    configure(client, broker.port());
+    connect(&client, &MqttClient::connected, &client, [&client] { client.subscribe(QStringLiteral("late/topic")); });
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+    QCOMPARE(log.count(QStringLiteral("[MqttClient] Subscribing to 'late/topic' with QoS = 0")), 2);
+}
+
+// With no broker, attempts follow each other at the retry interval, each one logging the
+// connection line and the configuration dump; no error stops them.
+void TestMqttClient::reconnectsEveryRetryIntervalWhileBrokerIsDown()
+{
+    LogCapture log;
+    MqttClient client;
+    configure(client, BrokerFixture::freePort());
+    QSignalSpy errors(&client, &MqttClient::error);
+    client.connect();
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("[MqttClient] Connecting to host")) >= 4, 10000);
+    QVERIFY(log.count(QStringLiteral("[MqttClient] Port    : ") + QString::number(0)) == 0);
+    QVERIFY(log.contains(QStringLiteral("[MqttClient] Retry interval millis: 300")));
+    QVERIFY(errors.count() >= 3);
+    QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Mqtt client error"));
+    QVERIFY(log.contains(QStringLiteral("[MqttClient] Transport invalid: The underlying transport caused an error. "
+                                        "For example, the connection might have been interrupted unexpectedly.")));
+
+    // A broker that appears is found by the next attempt.
+    BrokerFixture broker;
+    client.setPort(broker.port());
+    QVERIFY(broker.start());
+    QSignalSpy connected(&client, &MqttClient::connected);
+    QVERIFY(connected.wait(10000));
+}
+
+// Publishing while not connected returns false, logs nothing and signals nothing.
+void TestMqttClient::publishIsRefusedSilentlyWhileNotConnected()
+{
+    MqttClient client;
+    QSignalSpy errors(&client, &MqttClient::error);
+    LogCapture log;
+    QVERIFY(!client.publish("x", QStringLiteral("a/b")));
+    configure(client, BrokerFixture::freePort());
+    client.connect(); // Connecting, and no broker there
+    QVERIFY(!client.publish("x", QStringLiteral("a/b"), 1, true));
+    QVERIFY(!log.contains(QStringLiteral("Publishing")));
+    QCOMPARE(errors.count(), 0);
+}
+
+// Payloads arrive byte for byte, whatever they hold; the topic comes as UTF-8 bytes.
+void TestMqttClient::receivedCarriesPayloadAndTopic()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    MqttClient client;
+    configure(client, broker.port());
+    const QString topic = QStringLiteral("orvo/τεστ/#");
+    client.subscribe(topic);
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+
+    ServiceDouble service(broker.port());
+    QVERIFY(service.start());
+    QSignalSpy received(&client, &MqttClient::received);
+    QByteArray binary("\x00\xff{not json", 11);
+    binary.append(QByteArray(1 << 20, 'x')); // a 1 MiB body passes whole
+    // The subscription may still be on its way to the broker: publish until one arrives.
+    QTRY_VERIFY(service.publish(QStringLiteral("orvo/τεστ/x"), binary) && (received.count() || received.wait(100)));
+    QCOMPARE(received.first().at(0).toByteArray(), binary);
+    QCOMPARE(received.first().at(1).toByteArray(), QStringLiteral("orvo/τεστ/x").toUtf8());
+}
+
+// Retained messages stay on the broker for later subscribers.
+void TestMqttClient::retainAndQosReachTheBroker()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    MqttClient client;
+    configure(client, broker.port());
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+    QVERIFY(client.publish("{\"kept\":true}", QStringLiteral("r/t"), 1, true));
+
+    ServiceDouble late(broker.port());
+    QVERIFY(late.start());
+    QVERIFY(late.subscribe(QStringLiteral("r/t")));
+    QVERIFY(late.waitFor(QStringLiteral("r/t")));
+    QCOMPARE(late.payloads(QStringLiteral("r/t")).first(), QByteArray("{\"kept\":true}"));
+}
+
+// A broker that refuses the credentials: the warning for the broker's refusal code, the
+// generic error signal, and the attempts go on. mosquitto answers a wrong password with
+// "not authorized" (code 5), which is what the line must then say.
+void TestMqttClient::refusedCredentialsAreLoggedAndRetried()
+{
+    BrokerFixture broker({QStringLiteral("tech"), QStringLiteral("s3cret")});
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    configure(client, broker.port());
+    client.setUsername(QStringLiteral("tech"));
+    client.setPassword(QStringLiteral("wrong"));
+    QSignalSpy errors(&client, &MqttClient::error);
+    client.connect();
+    const QString line = QStringLiteral("[MqttClient] Not authorized: tst_mqttclient. "
+                                        "The client is not authorized to connect.");
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(line) >= 2, 10000);
+    QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Mqtt client error"));
+    QVERIFY(log.count(QStringLiteral("[MqttClient] Connecting to host")) >= 2);
+    QVERIFY(client.state() != MqttTransport::Connected);
+}
+
+void TestMqttClient::rightCredentialsConnect()
+{
+    BrokerFixture broker({QStringLiteral("tech"), QStringLiteral("s3cret")});
+    QVERIFY(broker.start());
+    MqttClient client;
+    configure(client, broker.port());
+    client.setUsername(QStringLiteral("tech"));
+    client.setPassword(QStringLiteral("s3cret"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+}
+
+// When the connection breaks without a clean disconnect, the broker hands the last will,
+// retained, to the other clients.
+void TestMqttClient::lastWillReachesOthersOnUnexpectedLoss()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    ServiceDouble watcher(broker.port(), QStringLiteral("watcher"));
+    QVERIFY(watcher.start());
+    QVERIFY(watcher.subscribe(QStringLiteral("orvo/ui/status")));
+
+    {
+        MqttClient client;
+        configure(client, broker.port());
+        client.setWillTopic(QStringLiteral("orvo/ui/status"));
+        client.setWillMessage("{\"service\": false}");
+        QSignalSpy connected(&client, &MqttClient::connected);
+        client.connect();
+        QVERIFY(connected.wait());
+    } // destroyed without a DISCONNECT packet, as a crash would leave it
+
+    QVERIFY(watcher.waitFor(QStringLiteral("orvo/ui/status")));
+    QCOMPARE(watcher.payloads(QStringLiteral("orvo/ui/status")).first(), QByteArray("{\"service\": false}"));
+
+    // Retained: a client that subscribes later is told too.
+    ServiceDouble late(broker.port(), QStringLiteral("late"));
+    QVERIFY(late.start());
+    QVERIFY(late.subscribe(QStringLiteral("orvo/ui/status")));
+    QVERIFY(late.waitFor(QStringLiteral("orvo/ui/status")));
+}
+
+// A peer that accepts the TCP connection but never answers: the watchdog closes the
+// transport after the retry interval and the attempts go on.
+void TestMqttClient::watchdogEndsHungAttempt()
+{
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    LogCapture log;
+    MqttClient client;
+    configure(client, silent.serverPort());
+    client.connect();
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("[MqttClient] Connecting to host")) >= 3, 10000);
+    QVERIFY(log.contains(QStringLiteral("[MqttClient] Transport invalid: ")));
+    QVERIFY(log.count(QStringLiteral("[MqttClient] State is Connecting.")) >= 3);
+}
+
+// connect() while connected applies new settings: the client moves to the other broker.
+void TestMqttClient::connectAgainMovesToNewSettings()
+{
+    BrokerFixture first;
+    BrokerFixture second;
+    QVERIFY(first.start());
+    QVERIFY(second.start());
+    MqttClient client;
+    configure(client, first.port());
+    client.subscribe(QStringLiteral("s/#"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+
+    client.setPort(second.port());
+    client.connect();
+    QTRY_COMPARE(connected.count(), 2);
+    QTRY_COMPARE(client.state(), MqttTransport::Connected);
+
+    ServiceDouble service(second.port());
+    QVERIFY(service.start());
+    QSignalSpy received(&client, &MqttClient::received);
+    QTRY_VERIFY(service.publish(QStringLiteral("s/1"), "x") && (received.count() || received.wait(100)));
+    // The pending reconnect of the first session does not start a third one.
+    QTest::qWait(int(RetryMs) * 2);
+    QCOMPARE(connected.count(), 2);
+}
+
+// Not even the debug configuration dump carries the password.
+void TestMqttClient::passwordIsNeverLogged()
+{
+    BrokerFixture broker({QStringLiteral("tech"), QStringLiteral("pa55-word")});
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    configure(client, broker.port());
+    client.setUsername(QStringLiteral("tech"));
+    client.setPassword(QStringLiteral("pa55-word"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+    QVERIFY(log.contains(QStringLiteral("[MqttClient] Username: tech")));
+    QVERIFY(!log.contains(QStringLiteral("pa55-word")));
+}
+
+QTEST_GUILESS_MAIN(TestMqttClient)
+#include "tst_mqttclient.moc"
