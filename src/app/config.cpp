@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <limits>
 
@@ -117,7 +118,16 @@ void Config::print() const
 QVariantMap Config::readFile(bool *changed) const
 {
     QVariantMap changes;
-    QSettings settings(m_fileName, QSettings::NativeFormat);
+    // QSettings keeps parsed files cached by name and re-reads one only when its time stamp or
+    // size changed; an edit of the same size within the file system's time-stamp granularity
+    // would go unseen. A private copy under a fresh name is always parsed anew.
+    QTemporaryFile copy;
+    QFile file(m_fileName);
+    if (!copy.open() || !file.open(QIODevice::ReadOnly) || copy.write(file.readAll()) < 0 || !copy.flush()) {
+        *changed = false;
+        return changes;
+    }
+    QSettings settings(copy.fileName(), QSettings::NativeFormat);
     const QStringList fileKeys = settings.allKeys();
     for (const QString &key : fileKeys) {
         const QVariant value = settings.value(key);
@@ -156,7 +166,11 @@ void Config::save()
 
 void Config::watchFile()
 {
-    if (QFileInfo::exists(m_fileName) && !m_watcher.files().contains(m_fileName))
+    // Re-arm rather than trust the old watch: after a rename over the file it may still be
+    // listed while it follows the replaced inode.
+    if (m_watcher.files().contains(m_fileName))
+        m_watcher.removePath(m_fileName);
+    if (QFileInfo::exists(m_fileName))
         m_watcher.addPath(m_fileName);
 }
 
@@ -176,7 +190,9 @@ void Config::onFileChanged(const QString &)
 
 void Config::onDirectoryChanged(const QString &)
 {
-    if (!m_watcher.files().contains(m_fileName) && QFileInfo::exists(m_fileName))
+    // A file created, renamed or replaced in the folder; reading it again costs little and
+    // announces nothing when the values are the same.
+    if (QFileInfo::exists(m_fileName))
         onFileChanged(m_fileName);
 }
 

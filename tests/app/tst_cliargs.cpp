@@ -1,0 +1,126 @@
+#include "app/cliargs.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestCliArgs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void overrides_data();
+    void overrides();
+    void exitingOptions_data();
+    void exitingOptions();
+    void configOptionChoosesTheFile();
+    void noArgumentsUseGuiConfInWorkingDirectory();
+
+private:
+    struct Run
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+    static Run runProgram(const QStringList &arguments, const QString &workingDirectory)
+    {
+        QProcess process;
+        process.setWorkingDirectory(workingDirectory);
+        process.start(QStringLiteral(TESSIVO_BINARY), arguments);
+        process.waitForFinished(30000);
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+};
+
+void TestCliArgs::overrides_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QVariantMap>("expected");
+    QTest::addColumn<QStringList>("logLines");
+
+    QTest::newRow("none") << QStringList() << QVariantMap() << QStringList();
+    QTest::newRow("verbose 3") << QStringList({"-v", "3"}) << QVariantMap({{"log/level", 3}})
+                               << QStringList({"Setting Log level : 3"});
+    QTest::newRow("verbose not a number") << QStringList({"--verbose", "loud"}) << QVariantMap() << QStringList();
+    QTest::newRow("combined -ec") << QStringList({"-ec"})
+                                  << QVariantMap({{"log/stderr", true}, {"log/color", true}})
+                                  << QStringList({"Log to stderr overridden from user to true",
+                                                  "Log with color overridden from user to true"});
+    QTest::newRow("port not a number") << QStringList({"-P", "18a3"}) << QVariantMap({{"mqtt/port", 0}})
+                                       << QStringList({"Setting MQTT Port : 18a3"});
+    QTest::newRow("host and port") << QStringList({"--host", "10.0.0.2", "--port", "1884"})
+                                   << QVariantMap({{"mqtt/host", "10.0.0.2"}, {"mqtt/port", 1884}})
+                                   << QStringList({"Setting MQTT Host : 10.0.0.2", "Setting MQTT Port : 1884"});
+    QTest::newRow("user and password") << QStringList({"-u", "tech", "-p", "secret"})
+                                       << QVariantMap({{"mqtt/username", "tech"}, {"mqtt/password", "secret"}})
+                                       << QStringList({"Setting MQTT User : tech"});
+    QTest::newRow("config") << QStringList({"-f", "/tmp/x.conf"}) << QVariantMap({{"config", "/tmp/x.conf"}})
+                            << QStringList({"Using configuration file : /tmp/x.conf"});
+}
+
+// Each option given becomes one override with its log line; the password gets no line.
+void TestCliArgs::overrides()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QVariantMap, expected);
+    QFETCH(QStringList, logLines);
+    for (const QString &line : logLines)
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(line));
+    const QVariantMap result = parseCLIArgs(QStringList({"tessivo"}) + arguments);
+    QCOMPARE(result.keys(), expected.keys());
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        QCOMPARE(result.value(it.key()), it.value());
+        QCOMPARE(result.value(it.key()).userType(), it.value().userType());
+    }
+}
+
+void TestCliArgs::exitingOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("version") << QStringList({"-V"}) << 0 << "Tessivo 1.0.21";
+    QTest::newRow("help wins over version") << QStringList({"-V", "--help"}) << 0 << "Print help and exit";
+    QTest::newRow("unknown option") << QStringList({"--bogus"}) << 1 << "ERROR: Unknown option 'bogus'.";
+    QTest::newRow("missing value") << QStringList({"-P"}) << 1 << "ERROR: Missing value after '-P'.";
+}
+
+// Help, version and errors end the program before anything is created.
+void TestCliArgs::exitingOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const Run run = runProgram(arguments, dir.path());
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2((run.out + run.err).contains(output), qPrintable(run.out + run.err));
+    if (arguments.contains("--help"))
+        QVERIFY(!run.out.contains("1.0.21"));
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+// -f makes the store use (and create) that file instead of gui.conf.
+void TestCliArgs::configOptionChoosesTheFile()
+{
+    QTemporaryDir dir;
+    const Run run = runProgram({"-f", "other.conf"}, dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"other.conf"}));
+    QVERIFY(run.err.contains("Using configuration file : other.conf"));
+}
+
+void TestCliArgs::noArgumentsUseGuiConfInWorkingDirectory()
+{
+    QTemporaryDir dir;
+    const Run run = runProgram({}, dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"gui.conf"}));
+}
+
+QTEST_GUILESS_MAIN(TestCliArgs)
+#include "tst_cliargs.moc"
