@@ -2,6 +2,15 @@
 
 namespace manager {
 
+namespace {
+// A member that is not text (a number, null, an object) reads as empty, as a missing one does.
+QString text(const QVariantMap &map, const QString &key)
+{
+    const QVariant value = map.value(key);
+    return value.userType() == QMetaType::QString ? value.toString() : QString();
+}
+} // namespace
+
 Connection::Connection(QObject *parent)
     : QObject(parent)
 {
@@ -15,19 +24,19 @@ Connection::Connection(const QVariantMap &map, QObject *parent)
 
 void Connection::fromMap(const QVariantMap &map)
 {
-    const QString interface = map.value(QStringLiteral("interface")).toString();
+    const QString interface = text(map, QStringLiteral("interface"));
     if (interface != m_interface) {
         m_interface = interface;
         emit interfaceChanged();
     }
 
-    const QString state = map.value(QStringLiteral("stateStr")).toString();
+    const QString state = text(map, QStringLiteral("stateStr"));
     if (state != m_state) {
         m_state = state;
         emit stateChanged();
     }
 
-    const QString type = map.value(QStringLiteral("typeStr")).toString();
+    const QString type = text(map, QStringLiteral("typeStr"));
     if (type != m_type) {
         m_type = type;
         emit typeChanged();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/connection.h"
+#include "network/ethernet.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -9,7 +10,6 @@
 
 namespace manager {
 
-class Ethernet;
 class MqttClient;
 
 // The application's read-only view of the network service: overall connection state,
