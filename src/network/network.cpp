@@ -1,0 +1,128 @@
+#include "network.h"
+
+#include "mqtt/jsonmessage.h"
+#include "mqtt/mqttclient.h"
+#include "network/ethernet.h"
+
+#include <QDebug>
+
+// The network service publishes by itself; we only listen:
+//   <base>/info    "service"."version"
+//   <base>/status  overall "stateStr", "connectivityStr", "hostname" and "primaryConnection"
+// Nothing is requested here: the ethernet object (<base>/ethernet/...) does its own asking.
+
+namespace manager {
+
+namespace {
+const char Tag[] = "[Network] ";
+const char InfoSuffix[] = "/info";
+const char StatusSuffix[] = "/status";
+
+// The service words the overall state as "connected" when the device has a working network
+// (with a qualifier in brackets when it is limited, such as "connected (site only)"), and
+// otherwise "connecting", "disconnected" and the like.
+bool meansConnected(const QString &state)
+{
+    return state.startsWith(QLatin1String("connected"), Qt::CaseInsensitive);
+}
+} // namespace
+
+Network::Network(MqttClient &client, const QString &topic, QObject *parent)
+    : QObject(parent)
+    , m_client(client)
+    , m_topic(topic)
+    , m_ethernet(new Ethernet(client, topic, this))
+{
+    connect(&m_client, &MqttClient::received, this, &Network::onMqttReceived);
+    connect(&m_client, &MqttClient::connected, this, &Network::refresh);
+    connect(&m_monitor, &QTimer::timeout, this, &Network::refresh);
+    subscribe();
+}
+
+void Network::subscribe()
+{
+    qInfo().noquote().nospace() << Tag << "Subscribing to topics";
+    m_client.subscribe(m_topic + QLatin1String(InfoSuffix), 0);
+    m_client.subscribe(m_topic + QLatin1String(StatusSuffix), 0);
+}
+
+void Network::refresh()
+{
+    qInfo().noquote().nospace() << Tag << "Refreshing data";
+}
+
+void Network::monitor(int msec)
+{
+    // A negative interval cannot run a timer; it stops monitoring like 0 does.
+    if (msec <= 0) {
+        qInfo().noquote().nospace() << Tag << "Monitor stopped";
+        m_monitor.stop();
+        return;
+    }
+    qInfo().noquote().nospace() << Tag << "Monitor started : " << msec << " msec(s)";
+    m_monitor.setInterval(msec);
+    m_monitor.setSingleShot(false);
+    m_monitor.start();
+    refresh();
+}
+
+void Network::onMqttReceived(const QByteArray &data, const QString &topic)
+{
+    if (!topic.contains(m_topic))
+        return;
+    QJsonObject json;
+    if (!parseJsonMessage(data, Tag, &json))
+        return;
+    // Other topics under the base (the ethernet ones) were parsed above and are left to their
+    // owner.
+    if (topic == m_topic + QLatin1String(InfoSuffix))
+        onInfoReceived(json, topic);
+    else if (topic == m_topic + QLatin1String(StatusSuffix))
+        onStatusReceived(json, topic);
+}
+
+void Network::onInfoReceived(const QJsonObject &json, const QString &topic)
+{
+    qInfo().noquote().nospace() << Tag << "Processing info topic " << topic;
+    m_serviceVersion = json.value(QLatin1String("service")).toObject().value(QLatin1String("version")).toString();
+}
+
+void Network::onStatusReceived(const QJsonObject &json, const QString &topic)
+{
+    qInfo().noquote().nospace() << Tag << "Processing status topic " << topic;
+
+    setConnectionState(json.value(QLatin1String("stateStr")).toString());
+
+    const QString connectivity = json.value(QLatin1String("connectivityStr")).toString();
+    if (connectivity != m_connectivity) {
+        m_connectivity = connectivity;
+        emit connectivityChanged();
+    }
+
+    const QString hostname = json.value(QLatin1String("hostname")).toString();
+    if (hostname != m_hostname) {
+        m_hostname = hostname;
+        emit hostnameChanged();
+    }
+
+    m_primaryConnection.fromMap(json.value(QLatin1String("primaryConnection")).toObject().toVariantMap());
+    emit primaryConnectionChanged();
+}
+
+void Network::setConnectionState(const QString &state)
+{
+    if (state == m_connectionState)
+        return;
+    m_connectionState = state;
+    emit connectionStateChanged();
+
+    // No field of the service says "connected" by itself: the overall state is what the
+    // device's reachability follows, so isConnected is derived from it.
+    const bool isConnected = meansConnected(state);
+    if (isConnected != m_isConnected) {
+        m_isConnected = isConnected;
+        emit isConnectedChanged();
+    }
+}
+
+} // namespace manager
