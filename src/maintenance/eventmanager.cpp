@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSettings>
@@ -40,6 +41,7 @@ int highestElement(QSettings &settings)
     }
     return highest;
 }
+
 // The settings store guards each write with "<file>.lock". A writer killed between creating
 // that lock and writing its owner into it leaves a lock nobody can prove stale, and every save
 // would then block the GUI thread until the lock is old enough (half a minute). Only this
@@ -264,15 +266,29 @@ void EventManager::load()
         }
         settings.endArray();
     } catch (const std::bad_alloc &) {
-        // A damaged typed value can announce a container of billions of elements; the log
-        // starts empty rather than taking the validator down.
+        // A damaged typed value can announce a container of billions of elements, and the
+        // settings store parses a whole section at once. The log starts empty rather than
+        // taking the validator down, and the file is kept aside for the technician: left in
+        // place, it would fail the same way at every save.
         qDeleteAll(m_events);
         m_events.clear();
-        qWarning().noquote().nospace() << Tag << "WARN: Unreadable events file : " << m_fileName;
+        const QString aside = m_fileName + QStringLiteral(".bad");
+        QFile::remove(aside);
+        QFile::rename(m_fileName, aside);
+        qWarning().noquote().nospace() << Tag << "WARN: Unreadable events file moved to " << aside;
     }
 }
 
 void EventManager::save()
+{
+    try {
+        write();
+    } catch (const std::bad_alloc &) {
+        qWarning().noquote().nospace() << Tag << "WARN: Failed to save events to " << m_fileName;
+    }
+}
+
+void EventManager::write()
 {
     QSettings settings(m_fileName, QSettings::NativeFormat);
     settings.clear();

@@ -60,6 +60,7 @@ private:
     void update();
     void load();
     void save();
+    void write();
     QDateTime now() const;
 
     Config &m_config;
