@@ -1,0 +1,107 @@
+#include "sessionmanager.h"
+
+#include "app/config.h"
+
+#include <QDebug>
+
+// The maintenance users come from the configuration: one built-in user whose PIN is
+// "gui/settingsPin", re-read on every configuration change. A changed PIN counts from the next
+// login; a running session is left alone.
+
+namespace manager {
+
+namespace {
+const char Tag[] = "[SessionManager] ";
+const QString PinKey = QStringLiteral("gui/settingsPin");
+} // namespace
+
+SessionManager::SessionManager(Config &config, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+{
+    m_timer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % late: half a minute more of open settings.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &SessionManager::onExpired);
+    connect(&m_config, &Config::configChanged, this, &SessionManager::loadUsers);
+    loadUsers();
+}
+
+const User *SessionManager::user() const
+{
+    if (m_current < 0 || m_current >= m_users.size())
+        return nullptr;
+    return &m_users.at(m_current);
+}
+
+int SessionManager::remainingTime() const
+{
+    return m_timer.isActive() ? m_timer.remainingTime() : -1;
+}
+
+void SessionManager::loadUsers()
+{
+    m_users.clear();
+    m_users.append(User{0, QStringLiteral("ORVO"), QStringLiteral("Admin"),
+                        m_config.get(PinKey).toString()});
+    // The built-in user keeps position 0, so an active session still denotes it.
+    if (m_current >= m_users.size())
+        m_current = -1;
+}
+
+void SessionManager::loginRequest(const QString &pin)
+{
+    qInfo().noquote().nospace() << Tag << "Login requested with PIN";
+    qDebug().noquote().nospace() << Tag << "Entered PIN    : " << pin;
+
+    int match = -1;
+    for (int i = 0; i < m_users.size(); ++i) {
+        if (m_users.at(i).pin == pin) {
+            match = i;
+            break;
+        }
+    }
+
+    if (match < 0) {
+        qWarning().noquote().nospace() << Tag << "WARN: User entered wrong pin";
+        emit accessDenied();
+        return;
+    }
+
+    m_timer.setInterval(m_interval);
+    m_timer.start();
+    m_current = match;
+    const User &u = m_users.at(m_current);
+    qInfo().noquote().nospace() << Tag << "User logged-in : " << u.firstName << ", " << u.lastName;
+    emit accessGranted();
+    emit sessionActiveChanged();
+}
+
+void SessionManager::logoutRequest()
+{
+    if (!sessionActive())
+        return;
+    const User &u = m_users.at(m_current);
+    qInfo().noquote().nospace() << Tag << "User logged-out : " << u.firstName << ", " << u.lastName;
+    m_timer.stop();
+    m_current = -1;
+    emit sessionActiveChanged();
+}
+
+void SessionManager::resetTimer()
+{
+    // Activity outside a session has nothing to extend; starting the timer then would only
+    // produce a "Session expired" warning ten minutes later for a session that never was.
+    if (!sessionActive())
+        return;
+    m_timer.start();
+}
+
+void SessionManager::onExpired()
+{
+    qWarning().noquote().nospace() << Tag << "Session expired";
+    logoutRequest();
+    emit expired();
+}
+
+} // namespace manager
