@@ -81,6 +81,9 @@ Validator::Validator(MqttClient &client, const QString &baseTopic, QObject *pare
     , m_client(client)
     , m_baseTopic(baseTopic)
 {
+    // Receivers on a queued connection get their own copy of each validation result.
+    qRegisterMetaType<Transaction>();
+
     connect(&m_client, &MqttClient::received, this, &Validator::onMqttReceived);
     connect(&m_client, &MqttClient::disconnected, this, &Validator::onMqttDisconnected);
 
