@@ -64,8 +64,6 @@ public:
     // "yyyy-MM-ddTHH:mm:ssZ" in UTC to local time; any other text gives an invalid date-time.
     static QDateTime convertTimestamp(const QString &timestamp);
 
-    QJsonObject json() const { return m_transaction; }
-
 private:
     QJsonObject m_transaction;
 };

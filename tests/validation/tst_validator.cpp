@@ -66,11 +66,12 @@ public:
         bool seen = false;
         const auto connection = QObject::connect(validator.get(), &Validator::cardDetected,
                                                  [&](const QString &uid) { seen = seen || uid == marker; });
-        const bool ok = waitUntil([&] {
-            if (!seen)
-                service.publish(QStringLiteral("orvo/rfid/card/found"), QJsonObject{{"uid", marker}});
-            return seen;
-        }, 5000);
+        // Sent again only after a pause, so that few extra markers trail behind.
+        bool ok = false;
+        for (int attempt = 0; attempt < 20 && !ok; ++attempt) {
+            service.publish(QStringLiteral("orvo/rfid/card/found"), QJsonObject{{"uid", marker}});
+            ok = waitUntil([&] { return seen; }, 250);
+        }
         QObject::disconnect(connection);
         return ok;
     }
