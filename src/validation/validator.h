@@ -1,0 +1,104 @@
+#pragma once
+
+#include "validation/transaction.h"
+#include "validation/validatorbarcode.h"
+#include "validation/validatorconfig.h"
+#include "validation/validatorrfid.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+namespace manager {
+
+class MqttClient;
+
+// The application's view of the validation service and of the card reader's card events:
+// operating status with reason, service version, route and vehicle, the validator settings
+// and both readers. Validation results become `Transaction` records.
+class Validator : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString reason READ reason NOTIFY reasonChanged)
+    Q_PROPERTY(QString version READ version NOTIFY versionChanged)
+    Q_PROPERTY(QString route READ route NOTIFY routeChanged)
+    Q_PROPERTY(QString vehicle READ vehicle NOTIFY vehicleChanged)
+    Q_PROPERTY(ValidatorConfig *config READ config NOTIFY configChanged)
+    Q_PROPERTY(ValidatorBarcode *barcode READ barcode NOTIFY barcodeChanged)
+    Q_PROPERTY(ValidatorRfid *rfid READ rfid NOTIFY rfidChanged)
+
+public:
+    Validator(manager::MqttClient &client, const QString &baseTopic, QObject *parent = nullptr);
+
+    QString status() const { return m_status; }
+    QString reason() const { return m_reason; }
+    QString reasonCode() const { return m_reasonCode; }
+    QString version() const { return m_version; }
+    QString route() const { return m_route; }
+    QString vehicle() const { return m_vehicle; }
+    ValidatorConfig *config() { return &m_config; }
+    ValidatorBarcode *barcode() { return &m_barcode; }
+    ValidatorRfid *rfid() { return &m_rfid; }
+
+    static QString mapCardType(int type);
+    static QString mapRfidState(int state);
+
+public slots:
+    void enableBarcode();
+    void disableBarcode();
+    void enableRfid();
+    void disableRfid();
+    void saveConfig();
+    void refreshConfig();
+
+signals:
+    void statusChanged();
+    void reasonChanged();
+    void versionChanged();
+    void routeChanged();
+    void vehicleChanged();
+    void configChanged();
+    // Declared for the properties; the records announce their own changes.
+    void barcodeChanged();
+    void rfidChanged();
+    void cardDetected(const QString &uid, const QString &type);
+    void cardRemoved();
+    void cardRetry();
+    // The record is the receiver's own copy (queued connections copy it too); whoever needs
+    // the data later keeps it or its toMap(), never its address.
+    void ticketValidated(const Transaction &transaction);
+    void maintenanceBarcodeScanned(const QJsonObject &data);
+
+private slots:
+    void onMqttReceived(const QByteArray &data, const QString &topic);
+    void onMqttDisconnected();
+
+private:
+    void onInfoReceived(const QJsonObject &object);
+    void onStatusReceived(const QJsonObject &object);
+    void onConfigReceived(const QJsonObject &object);
+    void onCardFoundReceived(const QJsonObject &object);
+    void onScannedReceived(const QJsonObject &object);
+
+    void setStatus(const QString &status);
+    void setReason(const QString &reason, const QString &code);
+    void setVersion(const QString &version);
+    void setRoute(const QString &route);
+    void setVehicle(const QString &vehicle);
+
+    manager::MqttClient &m_client;
+    const QString m_baseTopic;
+    QString m_status;
+    QString m_reason;
+    QString m_reasonCode;
+    QString m_version;
+    QString m_route;
+    QString m_vehicle;
+    ValidatorConfig m_config;
+    ValidatorBarcode m_barcode;
+    ValidatorRfid m_rfid;
+};
+
+} // namespace manager

@@ -1,0 +1,71 @@
+#include "validatorbarcode.h"
+
+// Members read: "active", "enabled" (bools), "firmware", "manufacturer", "model" (strings).
+// No member feeds `version`.
+
+ValidatorBarcode::ValidatorBarcode(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void ValidatorBarcode::fromJson(const QJsonObject &object)
+{
+    if (object.contains(QLatin1String("active")))
+        setActive(object.value(QLatin1String("active")).toBool());
+    if (object.contains(QLatin1String("enabled")))
+        setEnabled(object.value(QLatin1String("enabled")).toBool());
+    if (object.contains(QLatin1String("firmware")))
+        setFirmware(object.value(QLatin1String("firmware")).toString());
+    if (object.contains(QLatin1String("manufacturer")))
+        setManufacturer(object.value(QLatin1String("manufacturer")).toString());
+    if (object.contains(QLatin1String("model")))
+        setModel(object.value(QLatin1String("model")).toString());
+}
+
+void ValidatorBarcode::setActive(bool active)
+{
+    if (m_active == active)
+        return;
+    m_active = active;
+    emit activeChanged();
+}
+
+void ValidatorBarcode::setEnabled(bool enabled)
+{
+    if (m_enabled == enabled)
+        return;
+    m_enabled = enabled;
+    emit enabledChanged();
+}
+
+void ValidatorBarcode::setFirmware(const QString &firmware)
+{
+    if (m_firmware == firmware)
+        return;
+    m_firmware = firmware;
+    emit firmwareChanged();
+}
+
+void ValidatorBarcode::setVersion(const QString &version)
+{
+    if (m_version == version)
+        return;
+    m_version = version;
+    emit versionChanged();
+}
+
+void ValidatorBarcode::setManufacturer(const QString &manufacturer)
+{
+    if (m_manufacturer == manufacturer)
+        return;
+    m_manufacturer = manufacturer;
+    emit manufacturerChanged();
+}
+
+void ValidatorBarcode::setModel(const QString &model)
+{
+    if (m_model == model)
+        return;
+    m_model = model;
+    emit modelChanged();
+}
