@@ -5,7 +5,6 @@
 
 #include <QDebug>
 #include <QJsonObject>
-#include <limits>
 
 // Inspector service topics below the base topic ("orvo/inspector" by default).
 // Subscribed: "/info", "/status", "/audio", and the statistics "/stats/cpu", "/stats/memory",
@@ -22,6 +21,10 @@ const QByteArray RefreshPayload("{}");
 
 // Time for the scene to show "Rebooting" or "Shutting down" before the system goes away.
 constexpr int PowerRequestDelayMs = 2000;
+
+// The longest power-off delay a timer is armed with (about 23 days), leaving room in the
+// timer's millisecond range for its own rounding.
+constexpr qint64 LongestShutdownDelayMs = 2000000000;
 } // namespace
 
 Inspector::Inspector(MqttClient &client, const QString &baseTopic, QObject *parent)
@@ -114,7 +117,7 @@ void Inspector::scheduleShutdown(int sec)
         return;
     qInfo().noquote().nospace() << Tag << "Scheduling System shutdown in : " << sec << " sec(s)";
     // A delay past the timer's range waits as long as it can; a negative one means now.
-    const qint64 msec = qBound<qint64>(0, qint64(sec) * 1000, std::numeric_limits<int>::max());
+    const qint64 msec = qBound<qint64>(0, qint64(sec) * 1000, LongestShutdownDelayMs);
     m_shutdownTimer.setSingleShot(true);
     m_shutdownTimer.start(int(msec));
 }
