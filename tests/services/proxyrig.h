@@ -90,6 +90,48 @@ inline QString parserError(const QByteArray &payload)
     return error.errorString();
 }
 
+// Base of the proxy tests: one broker for the executable, a fresh client and service double
+// for every test function. Build the proxy on `rig().client`, then call start().
+class ProxyTest : public QObject
+{
+    Q_OBJECT
+
+public:
+    ProxyTest(const QString &probeTopic, const QString &serviceFilter)
+        : m_probeTopic(probeTopic)
+        , m_serviceFilter(serviceFilter)
+    {
+    }
+
+protected:
+    ProxyRig &rig() { return *m_rig; }
+    // Connects and forgets the connection's own refresh requests.
+    bool start()
+    {
+        if (!connectOnly())
+            return false;
+        m_rig->service.clear();
+        return true;
+    }
+    bool connectOnly() { return m_rig->connect(m_probeTopic, m_serviceFilter); }
+
+    BrokerFixture m_broker;
+
+private slots:
+    void initTestCase() { QVERIFY(m_broker.start()); }
+    void init() { m_rig = new ProxyRig(m_broker.port()); }
+    void cleanup()
+    {
+        delete m_rig;
+        m_rig = nullptr;
+    }
+
+private:
+    QString m_probeTopic;
+    QString m_serviceFilter;
+    ProxyRig *m_rig = nullptr;
+};
+
 // Payloads that are not JSON at all, for every proxy's "bad message" table.
 inline QList<QPair<const char *, QByteArray>> nonJsonPayloads()
 {

@@ -70,15 +70,17 @@ private:
 };
 } // namespace
 
-class TestBoard : public QObject
+class TestBoard : public ProxyTest
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    TestBoard()
+        : ProxyTest(Probe, Base + QStringLiteral("/#"))
+    {
+    }
 
+private slots:
     void refreshesOnEveryConnection();
     void offlineAndErrorLeaveValuesAlone_data();
     void offlineAndErrorLeaveValuesAlone();
@@ -100,47 +102,18 @@ private slots:
     void oddJsonShapesDoNotCrash_data();
     void oddJsonShapesDoNotCrash();
     void onlyExactTopicsReachHandlers();
-
-private:
-    bool start(Board &board);
-    BrokerFixture m_broker;
-    ProxyRig *m_rig = nullptr;
 };
-
-void TestBoard::initTestCase()
-{
-    QVERIFY(m_broker.start());
-}
-
-void TestBoard::init()
-{
-    m_rig = new ProxyRig(m_broker.port());
-}
-
-void TestBoard::cleanup()
-{
-    delete m_rig;
-    m_rig = nullptr;
-}
-
-bool TestBoard::start(Board &)
-{
-    if (!m_rig->connect(Probe, Base + QStringLiteral("/#")))
-        return false;
-    m_rig->service.clear();
-    return true;
-}
 
 // Every connection to the broker, the first and each after a loss, asks for the full state.
 void TestBoard::refreshesOnEveryConnection()
 {
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(m_rig->connect(Probe, Base + QStringLiteral("/#")));
+    Board board(rig().client, Base);
+    QVERIFY(connectOnly());
     const QStringList gets = {topic("/status/get"), topic("/display/get"), topic("/power/get"), topic("/audio/get")};
     for (const QString &get : gets) {
-        QVERIFY(m_rig->service.waitFor(get));
-        QCOMPARE(m_rig->service.payloads(get).first(), QByteArray("{}"));
+        QVERIFY(rig().service.waitFor(get));
+        QCOMPARE(rig().service.payloads(get).first(), QByteArray("{}"));
     }
     QCOMPARE(log.count(QStringLiteral("[Board] Subscribing to topics")), 1);
     QCOMPARE(log.count(QStringLiteral("[Board] Refreshing data")), 1);
@@ -150,9 +123,9 @@ void TestBoard::refreshesOnEveryConnection()
     ServiceDouble watcher(second.port(), QStringLiteral("watcher"));
     QVERIFY(watcher.start());
     QVERIFY(watcher.subscribe(Base + QStringLiteral("/#")));
-    QSignalSpy connected(&m_rig->client, &manager::MqttClient::connected);
-    m_rig->client.setPort(second.port());
-    m_rig->client.disconnect();
+    QSignalSpy connected(&rig().client, &manager::MqttClient::connected);
+    rig().client.setPort(second.port());
+    rig().client.disconnect();
     QVERIFY(connected.wait(10000));
     for (const QString &get : gets)
         QVERIFY(watcher.waitFor(get));
@@ -175,17 +148,17 @@ void TestBoard::offlineAndErrorLeaveValuesAlone()
 {
     QFETCH(QJsonObject, message);
     QFETCH(QString, status);
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     QJsonObject device = FullDevice;
     device.insert(QStringLiteral("ignition"), false);
-    QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(device)));
+    QVERIFY(rig().deliver(topic("/status"), onlineStatus(device)));
     QTRY_COMPARE(board.status(), QStringLiteral("online"));
     const QVariantList before = snapshot(board);
 
     QSignalSpy statusChanged(&board, &Board::statusChanged);
     ChangeSpies spies(&board);
-    QVERIFY(m_rig->deliver(topic("/status"), message));
+    QVERIFY(rig().deliver(topic("/status"), message));
     QCOMPARE(board.status(), status);
     QCOMPARE(spies.fired(), QStringList{QStringLiteral("statusChanged")});
     QVariantList after = snapshot(board);
@@ -197,11 +170,11 @@ void TestBoard::offlineAndErrorLeaveValuesAlone()
 void TestBoard::statusSignalsOnlyChanges()
 {
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     {
         ChangeSpies spies(&board);
-        QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(FullDevice)));
+        QVERIFY(rig().deliver(topic("/status"), onlineStatus(FullDevice)));
         QCOMPARE(spies.fired(), (QStringList{"statusChanged", "poleIdChanged", "temperatureChanged",
                                              "voltageChanged", "uptimeChanged", "rtcFailedChanged"}));
     }
@@ -215,13 +188,13 @@ void TestBoard::statusSignalsOnlyChanges()
     QVERIFY(log.contains(QStringLiteral("[Board] Pole Id changed : P-17")));
     {
         ChangeSpies spies(&board);
-        QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(FullDevice)));
+        QVERIFY(rig().deliver(topic("/status"), onlineStatus(FullDevice)));
         QCOMPARE(spies.fired(), QStringList());
     }
     QJsonObject device = FullDevice;
     device.insert(QStringLiteral("uptime"), 3601);
     ChangeSpies spies(&board);
-    QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(device)));
+    QVERIFY(rig().deliver(topic("/status"), onlineStatus(device)));
     QCOMPARE(spies.fired(), QStringList{QStringLiteral("uptimeChanged")});
 }
 
@@ -245,14 +218,14 @@ void TestBoard::missingIgnitionKeepsLastState()
     QFETCH(bool, expected);
     QFETCH(bool, signalled);
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     QJsonObject device = FullDevice;
     device.remove(QStringLiteral("ignition"));
     if (!ignition.isUndefined())
         device.insert(QStringLiteral("ignition"), ignition);
     QSignalSpy ignitionChanged(&board, &Board::ignitionChanged);
-    QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(device)));
+    QVERIFY(rig().deliver(topic("/status"), onlineStatus(device)));
     QTRY_COMPARE(board.status(), QStringLiteral("online"));
     QCOMPARE(board.ignition(), expected);
     QCOMPARE(ignitionChanged.count(), signalled ? 1 : 0);
@@ -286,18 +259,18 @@ void TestBoard::ignitionEvent()
     QFETCH(bool, expected);
     QFETCH(QString, line);
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     QSignalSpy ignitionChanged(&board, &Board::ignitionChanged);
-    QVERIFY(m_rig->deliver(topic("/event"), event));
+    QVERIFY(rig().deliver(topic("/event"), event));
     QTRY_COMPARE(ignitionChanged.count(), 1);
     QCOMPARE(board.ignition(), expected);
     QVERIFY(log.contains(line));
-    QVERIFY(m_rig->deliver(topic("/event"), event));
+    QVERIFY(rig().deliver(topic("/event"), event));
     QTRY_COMPARE(ignitionChanged.count(), 2);
 
     // Other events are only logged.
-    QVERIFY(m_rig->deliver(topic("/event"), QJsonObject{{"name", "ignitionchanged"}, {"data", !expected}}));
+    QVERIFY(rig().deliver(topic("/event"), QJsonObject{{"name", "ignitionchanged"}, {"data", !expected}}));
     QCOMPARE(board.ignition(), expected);
     QCOMPARE(ignitionChanged.count(), 2);
 }
@@ -305,15 +278,15 @@ void TestBoard::ignitionEvent()
 // A zero-byte display message reads as an empty object and resets the three values.
 void TestBoard::emptyDisplayResetsValues()
 {
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
-    QVERIFY(m_rig->deliver(topic("/display"), QJsonObject{{"brightness", 80}, {"sensor", 312}, {"mode", "auto"}}));
+    Board board(rig().client, Base);
+    QVERIFY(start());
+    QVERIFY(rig().deliver(topic("/display"), QJsonObject{{"brightness", 80}, {"sensor", 312}, {"mode", "auto"}}));
     QCOMPARE(board.displayBrightness(), 80);
     QCOMPARE(board.ambientLightSensor(), 312);
     QCOMPARE(board.displayBrightnessMode(), QStringLiteral("auto"));
 
     ChangeSpies spies(&board);
-    QVERIFY(m_rig->deliver(topic("/display"), QByteArray()));
+    QVERIFY(rig().deliver(topic("/display"), QByteArray()));
     QCOMPARE(board.displayBrightness(), 0);
     QCOMPARE(board.ambientLightSensor(), 0);
     QCOMPARE(board.displayBrightnessMode(), QString());
@@ -326,14 +299,14 @@ void TestBoard::emptyDisplayResetsValues()
 void TestBoard::powerSkipsNullAndListsPeripherals()
 {
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
-    QVERIFY(m_rig->deliver(topic("/power"), QJsonObject{{"usbHub", true}, {"display", true}}));
+    Board board(rig().client, Base);
+    QVERIFY(start());
+    QVERIFY(rig().deliver(topic("/power"), QJsonObject{{"usbHub", true}, {"display", true}}));
     QCOMPARE(board.peripheralPower(QStringLiteral("usbHub")), true);
 
     QSignalSpy power(&board, &Board::peripheralPowerChanged);
     QSignalSpy list(&board, &Board::peripheralsChanged);
-    QVERIFY(m_rig->deliver(topic("/power"), QJsonObject{{"touch", true}, {"usbHub", QJsonValue::Null},
+    QVERIFY(rig().deliver(topic("/power"), QJsonObject{{"touch", true}, {"usbHub", QJsonValue::Null},
                                                         {"display", true}, {"gsmModem", false}}));
     QCOMPARE(power.count(), 2);
     QCOMPARE(power.at(0), (QVariantList{"gsmModem", false}));
@@ -352,7 +325,7 @@ void TestBoard::powerSkipsNullAndListsPeripherals()
     QCOMPARE(board.peripherals(), expected);
 
     // The same states again change nothing.
-    QVERIFY(m_rig->deliver(topic("/power"), QJsonObject{{"touch", true}, {"display", true}}));
+    QVERIFY(rig().deliver(topic("/power"), QJsonObject{{"touch", true}, {"display", true}}));
     QCOMPARE(list.count(), 1);
 
     // A write from the scene is only recorded.
@@ -364,21 +337,21 @@ void TestBoard::powerSkipsNullAndListsPeripherals()
 // asks for the negated mute and waits for the echo.
 void TestBoard::audioMuteIsNegated()
 {
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     QVERIFY(board.audioEnabled());
     QSignalSpy changed(&board, &Board::audioEnabledChanged);
     board.setAudioEnabled(false);
-    QVERIFY(m_rig->service.waitFor(topic("/audio/set")));
-    QCOMPARE(parsed(m_rig->service.payloads(topic("/audio/set")).last()), (QJsonObject{{"mute", true}}));
+    QVERIFY(rig().service.waitFor(topic("/audio/set")));
+    QCOMPARE(parsed(rig().service.payloads(topic("/audio/set")).last()), (QJsonObject{{"mute", true}}));
     QVERIFY(board.audioEnabled());
 
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{{"mute", true}}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{{"mute", true}}));
     QCOMPARE(board.audioEnabled(), false);
     QCOMPARE(changed.count(), 1);
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{{"mute", true}}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{{"mute", true}}));
     QCOMPARE(changed.count(), 1);
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{}));
     QCOMPARE(board.audioEnabled(), true);
     QCOMPARE(changed.count(), 2);
 }
@@ -388,28 +361,28 @@ void TestBoard::audioMuteIsNegated()
 void TestBoard::shutdownDelayFollowsEchoOnly()
 {
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     QSignalSpy changed(&board, &Board::delayShutdownForChanged);
     board.setDelayShutdownFor(0);
     board.setDelayShutdownFor(360);
-    QVERIFY(m_rig->service.waitFor(topic("/config/set")));
-    QCOMPARE(m_rig->service.count(topic("/config/set")), 1);
-    QCOMPARE(parsed(m_rig->service.payloads(topic("/config/set")).first()),
+    QVERIFY(rig().service.waitFor(topic("/config/set")));
+    QCOMPARE(rig().service.count(topic("/config/set")), 1);
+    QCOMPARE(parsed(rig().service.payloads(topic("/config/set")).first()),
              (QJsonObject{{"device", QJsonObject{{"delayShutdownFor", 360}}}}));
     QCOMPARE(log.count(QStringLiteral("[Board] Setting board shutdown delay : 360 sec(s)")), 1);
     QCOMPARE(board.delayShutdownFor(), 0);
 
-    QVERIFY(m_rig->deliver(topic("/config"), QJsonObject{{"device", QJsonObject{{"delayShutdownFor", 360}}}}));
+    QVERIFY(rig().deliver(topic("/config"), QJsonObject{{"device", QJsonObject{{"delayShutdownFor", 360}}}}));
     QCOMPARE(board.delayShutdownFor(), 360);
     QCOMPARE(changed.count(), 1);
     QVERIFY(log.contains(QStringLiteral("[Board] Board shutdown delay changed : 360 sec(s)")));
 
-    m_rig->service.clear();
+    rig().service.clear();
     board.setDelayShutdownFor(360);
     board.setLedOff(); // a later request, to show the first one never left
-    QVERIFY(m_rig->service.waitFor(topic("/led/off/request/1")));
-    QCOMPARE(m_rig->service.count(topic("/config/set")), 0);
+    QVERIFY(rig().service.waitFor(topic("/led/off/request/1")));
+    QCOMPARE(rig().service.count(topic("/config/set")), 0);
 }
 
 // Each request goes to its topic with its body and its log line.
@@ -459,8 +432,8 @@ void TestBoard::requestsCarryTheirPayloads()
     QFETCH(QByteArray, payload);
     QFETCH(QString, line);
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     if (request == QLatin1String("ledValid"))
         board.setLedValid();
     else if (request == QLatin1String("ledInvalid"))
@@ -482,8 +455,8 @@ void TestBoard::requestsCarryTheirPayloads()
     else if (request == QLatin1String("audio"))
         board.setAudioEnabled(true);
 
-    QVERIFY(m_rig->service.waitFor(Base + suffix));
-    const QByteArray sent = m_rig->service.payloads(Base + suffix).first();
+    QVERIFY(rig().service.waitFor(Base + suffix));
+    const QByteArray sent = rig().service.payloads(Base + suffix).first();
     if (payload.isEmpty())
         QCOMPARE(sent, QByteArray());
     else
@@ -498,11 +471,11 @@ void TestBoard::requestsCarryTheirPayloads()
 // Bodies are written in the JSON writer's indented layout.
 void TestBoard::requestsUseIndentedJson()
 {
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     board.setDisplayBrightness(5);
-    QVERIFY(m_rig->service.waitFor(topic("/display/set")));
-    QCOMPARE(m_rig->service.payloads(topic("/display/set")).first(), QByteArray("{\n    \"brightness\": 5\n}\n"));
+    QVERIFY(rig().service.waitFor(topic("/display/set")));
+    QCOMPARE(rig().service.payloads(topic("/display/set")).first(), QByteArray("{\n    \"brightness\": 5\n}\n"));
 }
 
 // While monitoring, the state is asked for at once and at every interval; 0 stops it and
@@ -510,14 +483,14 @@ void TestBoard::requestsUseIndentedJson()
 void TestBoard::monitorRefreshesUntilStopped()
 {
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     board.monitor(0);
     QCOMPARE(log.count(QStringLiteral("[Board] Monitor stopped")), 1);
 
     board.monitor(100);
     QCOMPARE(log.count(QStringLiteral("[Board] Monitor started : 100 msec(s)")), 1);
-    QVERIFY(m_rig->service.waitFor(topic("/audio/get"), 3));
+    QVERIFY(rig().service.waitFor(topic("/audio/get"), 3));
     board.monitor(0);
     QCOMPARE(log.count(QStringLiteral("[Board] Monitor stopped")), 2);
     // Several intervals pass without another refresh.
@@ -543,15 +516,15 @@ void TestBoard::nonJsonIsLoggedAndDropped()
 {
     QFETCH(QString, suffix);
     QFETCH(QByteArray, payload);
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
-    QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(FullDevice)));
-    QVERIFY(m_rig->deliver(topic("/power"), QJsonObject{{"touch", true}}));
-    QVERIFY(m_rig->deliver(topic("/display"), QJsonObject{{"brightness", 9}}));
+    Board board(rig().client, Base);
+    QVERIFY(start());
+    QVERIFY(rig().deliver(topic("/status"), onlineStatus(FullDevice)));
+    QVERIFY(rig().deliver(topic("/power"), QJsonObject{{"touch", true}}));
+    QVERIFY(rig().deliver(topic("/display"), QJsonObject{{"brightness", 9}}));
     const QVariantList before = snapshot(board);
     ChangeSpies spies(&board);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("[Board] Failed to parse JSON message: " + parserError(payload)));
-    QVERIFY(m_rig->deliver(Base + suffix, payload));
+    QVERIFY(rig().deliver(Base + suffix, payload));
     QCOMPARE(snapshot(board), before);
     QCOMPARE(spies.fired(), QStringList());
 }
@@ -580,13 +553,13 @@ void TestBoard::oddJsonShapesDoNotCrash()
     QFETCH(QString, suffix);
     QFETCH(QByteArray, payload);
     LogCapture log;
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
-    QVERIFY(m_rig->deliver(Base + suffix, payload));
+    Board board(rig().client, Base);
+    QVERIFY(start());
+    QVERIFY(rig().deliver(Base + suffix, payload));
     QVERIFY(!log.contains(QStringLiteral("Failed to parse")));
     // Whatever came, the proxy still reads and still answers the next good report.
     snapshot(board);
-    QVERIFY(m_rig->deliver(topic("/status"), onlineStatus(FullDevice)));
+    QVERIFY(rig().deliver(topic("/status"), onlineStatus(FullDevice)));
     QCOMPARE(board.status(), QStringLiteral("online"));
     QCOMPARE(board.poleId(), QStringLiteral("P-17"));
 }
@@ -596,16 +569,16 @@ void TestBoard::oddJsonShapesDoNotCrash()
 void TestBoard::onlyExactTopicsReachHandlers()
 {
     const QString longer = QStringLiteral("site/orvo/board/status");
-    m_rig->client.subscribe(longer);
-    m_rig->client.subscribe(QStringLiteral("orvo/boardx/status"));
-    m_rig->client.subscribe(topic("/status/extra"));
-    Board board(m_rig->client, Base);
-    QVERIFY(start(board));
+    rig().client.subscribe(longer);
+    rig().client.subscribe(QStringLiteral("orvo/boardx/status"));
+    rig().client.subscribe(topic("/status/extra"));
+    Board board(rig().client, Base);
+    QVERIFY(start());
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("[Board] Failed to parse JSON message: " + parserError("{")));
-    QVERIFY(m_rig->deliver(longer, QByteArray("{")));
-    QVERIFY(m_rig->deliver(longer, onlineStatus(FullDevice)));
-    QVERIFY(m_rig->deliver(QStringLiteral("orvo/boardx/status"), onlineStatus(FullDevice)));
-    QVERIFY(m_rig->deliver(topic("/status/extra"), onlineStatus(FullDevice)));
+    QVERIFY(rig().deliver(longer, QByteArray("{")));
+    QVERIFY(rig().deliver(longer, onlineStatus(FullDevice)));
+    QVERIFY(rig().deliver(QStringLiteral("orvo/boardx/status"), onlineStatus(FullDevice)));
+    QVERIFY(rig().deliver(topic("/status/extra"), onlineStatus(FullDevice)));
     QCOMPARE(board.status(), QString());
     QCOMPARE(board.poleId(), QString());
 }

@@ -74,15 +74,17 @@ private:
 };
 } // namespace
 
-class TestClock : public QObject
+class TestClock : public ProxyTest
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    TestClock()
+        : ProxyTest(Probe, Ntp + QStringLiteral("/#"))
+    {
+    }
 
+private slots:
     void zoneListIsReadOnceAtConstruction();
     void zoneIsParsedFromStatus_data();
     void zoneIsParsedFromStatus();
@@ -99,49 +101,18 @@ private slots:
     void badPayloadsAreLoggedRaw_data();
     void badPayloadsAreLoggedRaw();
 
-private:
-    bool start();
-    BrokerFixture m_broker;
-    ProxyRig *m_rig = nullptr;
-    FakeTimedatectl *m_fake = nullptr;
 };
-
-void TestClock::initTestCase()
-{
-    QVERIFY(m_broker.start());
-}
-
-void TestClock::init()
-{
-    m_rig = new ProxyRig(m_broker.port());
-    m_fake = new FakeTimedatectl;
-}
-
-void TestClock::cleanup()
-{
-    delete m_rig;
-    delete m_fake;
-    m_rig = nullptr;
-    m_fake = nullptr;
-}
-
-bool TestClock::start()
-{
-    if (!m_rig->connect(Probe, Ntp + QStringLiteral("/#")))
-        return false;
-    m_rig->service.clear();
-    return true;
-}
 
 // The zone list comes from one call at construction, split at line breaks with the final
 // empty entry kept.
 void TestClock::zoneListIsReadOnceAtConstruction()
 {
-    Clock clock(m_rig->client, Base, m_fake->program());
+    FakeTimedatectl fake;
+    Clock clock(rig().client, Base, fake.program());
     QCOMPARE(clock.timezones(), (QStringList{"Africa/Abidjan", "Europe/Athens", "Europe/Berlin", ""}));
-    QCOMPARE(m_fake->calls(), QStringList{QStringLiteral("[--no-pager][list-timezones]")});
+    QCOMPARE(fake.calls(), QStringList{QStringLiteral("[--no-pager][list-timezones]")});
     clock.timezones();
-    QCOMPARE(m_fake->calls().size(), 1);
+    QCOMPARE(fake.calls().size(), 1);
 }
 
 // The zone is the text between "Time zone:" plus one blank and the last blank before "(".
@@ -161,12 +132,13 @@ void TestClock::zoneIsParsedFromStatus_data()
 
 void TestClock::zoneIsParsedFromStatus()
 {
+    FakeTimedatectl fake;
     QFETCH(QByteArray, status);
     QFETCH(QString, zone);
-    m_fake->write("status.txt", status);
-    Clock clock(m_rig->client, Base, m_fake->program());
+    fake.write("status.txt", status);
+    Clock clock(rig().client, Base, fake.program());
     QCOMPARE(clock.timezone(), zone);
-    QCOMPARE(m_fake->calls().last(), QStringLiteral("[status]"));
+    QCOMPARE(fake.calls().last(), QStringLiteral("[status]"));
 }
 
 // A new zone is set with one call whose zone argument is the name exactly as given, blanks
@@ -182,12 +154,13 @@ void TestClock::zoneNameStaysOneArgument_data()
 
 void TestClock::zoneNameStaysOneArgument()
 {
+    FakeTimedatectl fake;
     QFETCH(QString, zone);
-    Clock clock(m_rig->client, Base, m_fake->program());
+    Clock clock(rig().client, Base, fake.program());
     QSignalSpy changed(&clock, &Clock::timezoneChanged);
     clock.setTimezone(zone);
     QCOMPARE(changed.count(), 1);
-    const QStringList calls = m_fake->calls();
+    const QStringList calls = fake.calls();
     QCOMPARE(calls.mid(1), (QStringList{"[status]", "[set-timezone][" + zone + "]"}));
     QCOMPARE(clock.timezone(), zone);
 }
@@ -195,18 +168,20 @@ void TestClock::zoneNameStaysOneArgument()
 // Setting the zone already in force runs no set command and signals nothing.
 void TestClock::sameZoneRunsNoSetCommand()
 {
-    Clock clock(m_rig->client, Base, m_fake->program());
+    FakeTimedatectl fake;
+    Clock clock(rig().client, Base, fake.program());
     QSignalSpy changed(&clock, &Clock::timezoneChanged);
     clock.setTimezone(QStringLiteral("Europe/Athens"));
     QCOMPARE(changed.count(), 0);
-    QCOMPARE(m_fake->calls().mid(1), QStringList{QStringLiteral("[status]")});
+    QCOMPARE(fake.calls().mid(1), QStringList{QStringLiteral("[status]")});
 }
 
 // A command that does not finish is ended at its bound and what it wrote so far is used.
 void TestClock::hungCommandIsEndedAtItsBound()
 {
-    Clock clock(m_rig->client, Base, m_fake->program());
-    m_fake->write("hang", "");
+    FakeTimedatectl fake;
+    Clock clock(rig().client, Base, fake.program());
+    fake.write("hang", "");
     QElapsedTimer elapsed;
     elapsed.start();
     QCOMPARE(clock.timezone(), QStringLiteral("Europe/Athens"));
@@ -220,8 +195,9 @@ void TestClock::hungCommandIsEndedAtItsBound()
 // Without the program: a list with one empty entry, an empty zone, and a set that only signals.
 void TestClock::missingProgramGivesEmptyValues()
 {
+    FakeTimedatectl fake;
     LogCapture log;
-    Clock clock(m_rig->client, Base, m_fake->program() + QStringLiteral("-missing"));
+    Clock clock(rig().client, Base, fake.program() + QStringLiteral("-missing"));
     QCOMPARE(clock.timezones(), QStringList{QString()});
     QCOMPARE(clock.timezone(), QString());
     QSignalSpy changed(&clock, &Clock::timezoneChanged);
@@ -233,27 +209,29 @@ void TestClock::missingProgramGivesEmptyValues()
 // Every connection asks for the NTP status and configuration with empty payloads.
 void TestClock::refreshesOnConnection()
 {
+    FakeTimedatectl fake;
     LogCapture log;
-    Clock clock(m_rig->client, Base, m_fake->program());
-    QVERIFY(m_rig->connect(Probe, Ntp + QStringLiteral("/#")));
-    QVERIFY(m_rig->service.waitFor(topic("/status/get")));
-    QVERIFY(m_rig->service.waitFor(topic("/config/get")));
-    QCOMPARE(m_rig->service.payloads(topic("/status/get")).first(), QByteArray());
-    QCOMPARE(m_rig->service.payloads(topic("/config/get")).first(), QByteArray());
+    Clock clock(rig().client, Base, fake.program());
+    QVERIFY(connectOnly());
+    QVERIFY(rig().service.waitFor(topic("/status/get")));
+    QVERIFY(rig().service.waitFor(topic("/config/get")));
+    QCOMPARE(rig().service.payloads(topic("/status/get")).first(), QByteArray());
+    QCOMPARE(rig().service.payloads(topic("/config/get")).first(), QByteArray());
     QCOMPARE(log.count(QStringLiteral("Refreshing Clock status and config")), 1);
 }
 
 // Status and config reports set enabled, synced and server, each signalling only a change.
 void TestClock::reportsSignalOnlyChanges()
 {
-    Clock clock(m_rig->client, Base, m_fake->program());
+    FakeTimedatectl fake;
+    Clock clock(rig().client, Base, fake.program());
     QVERIFY(start());
     QSignalSpy enabled(&clock, &Clock::ntpEnabledChanged);
     QSignalSpy synced(&clock, &Clock::ntpSyncedChanged);
     QSignalSpy server(&clock, &Clock::ntpServerChanged);
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{{"enabled", true}, {"synced", true}}));
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{{"enabled", true}, {"synced", true}}));
-    QVERIFY(m_rig->deliver(topic("/config"), QJsonObject{{"enabled", true}, {"server", "pool.ntp.example"}}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{{"enabled", true}, {"synced", true}}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{{"enabled", true}, {"synced", true}}));
+    QVERIFY(rig().deliver(topic("/config"), QJsonObject{{"enabled", true}, {"server", "pool.ntp.example"}}));
     QVERIFY(clock.ntpEnabled());
     QVERIFY(clock.ntpSynced());
     QCOMPARE(clock.ntpServer(), QStringLiteral("pool.ntp.example"));
@@ -261,7 +239,7 @@ void TestClock::reportsSignalOnlyChanges()
     QCOMPARE(synced.count(), 1);
     QCOMPARE(server.count(), 1);
 
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{{"enabled", "yes"}}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{{"enabled", "yes"}}));
     QVERIFY(!clock.ntpEnabled());
     QVERIFY(!clock.ntpSynced());
     QCOMPARE(clock.ntpServer(), QStringLiteral("pool.ntp.example"));
@@ -270,11 +248,12 @@ void TestClock::reportsSignalOnlyChanges()
 // A config report without "server" empties it.
 void TestClock::configWithoutServerEmptiesIt()
 {
-    Clock clock(m_rig->client, Base, m_fake->program());
+    FakeTimedatectl fake;
+    Clock clock(rig().client, Base, fake.program());
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/config"), QJsonObject{{"server", "ntp.example"}}));
+    QVERIFY(rig().deliver(topic("/config"), QJsonObject{{"server", "ntp.example"}}));
     QSignalSpy server(&clock, &Clock::ntpServerChanged);
-    QVERIFY(m_rig->deliver(topic("/config"), QJsonObject{{"enabled", false}}));
+    QVERIFY(rig().deliver(topic("/config"), QJsonObject{{"enabled", false}}));
     QCOMPARE(clock.ntpServer(), QString());
     QCOMPARE(server.count(), 1);
 }
@@ -283,18 +262,19 @@ void TestClock::configWithoutServerEmptiesIt()
 // the service's later report sets it back.
 void TestClock::ntpSyncClearsSyncedFirst()
 {
+    FakeTimedatectl fake;
     LogCapture log;
-    Clock clock(m_rig->client, Base, m_fake->program());
+    Clock clock(rig().client, Base, fake.program());
     QVERIFY(start());
     QSignalSpy synced(&clock, &Clock::ntpSyncedChanged);
     clock.ntpSync();
     QCOMPARE(synced.count(), 1);
     QVERIFY(!clock.ntpSynced());
     QCOMPARE(log.count(QStringLiteral("Requesting NTP sync")), 1);
-    QVERIFY(m_rig->service.waitFor(topic("/sync")));
-    QCOMPARE(m_rig->service.payloads(topic("/sync")).first(), QByteArray());
+    QVERIFY(rig().service.waitFor(topic("/sync")));
+    QCOMPARE(rig().service.payloads(topic("/sync")).first(), QByteArray());
 
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{{"synced", true}}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{{"synced", true}}));
     QVERIFY(clock.ntpSynced());
     clock.ntpSync();
     QVERIFY(!clock.ntpSynced());
@@ -305,27 +285,28 @@ void TestClock::ntpSyncClearsSyncedFirst()
 // the properties wait for the service's report.
 void TestClock::settersPublishOnlyChanges()
 {
+    FakeTimedatectl fake;
     LogCapture log;
-    Clock clock(m_rig->client, Base, m_fake->program());
+    Clock clock(rig().client, Base, fake.program());
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/config"), QJsonObject{{"enabled", true}, {"server", "a.example"}}));
+    QVERIFY(rig().deliver(topic("/config"), QJsonObject{{"enabled", true}, {"server", "a.example"}}));
     const QString set = topic("/config/set");
 
     clock.setNtpServer(QStringLiteral("a.example"));
     clock.setNtpEnabled(true);
     clock.setNtpServer(QStringLiteral("b.example"));
-    QVERIFY(m_rig->service.waitFor(set));
-    const QByteArray first = m_rig->service.payloads(set).first();
+    QVERIFY(rig().service.waitFor(set));
+    const QByteArray first = rig().service.payloads(set).first();
     QCOMPARE(parsed(first), (QJsonObject{{"enabled", true}, {"server", "b.example"}}));
     QCOMPARE(first, QJsonDocument(parsed(first)).toJson(QJsonDocument::Indented));
     QCOMPARE(log.count(QStringLiteral("Setting NTP server : b.example")), 1);
     QCOMPARE(clock.ntpServer(), QStringLiteral("a.example"));
 
     clock.setNtpEnabled(false);
-    QVERIFY(m_rig->service.waitFor(set, 2));
-    QCOMPARE(parsed(m_rig->service.payloads(set).last()), (QJsonObject{{"enabled", false}, {"server", "a.example"}}));
+    QVERIFY(rig().service.waitFor(set, 2));
+    QCOMPARE(parsed(rig().service.payloads(set).last()), (QJsonObject{{"enabled", false}, {"server", "a.example"}}));
     QCOMPARE(log.count(QStringLiteral("Setting NTP : disabled")), 1);
-    QCOMPARE(m_rig->service.count(set), 2);
+    QCOMPARE(rig().service.count(set), 2);
     QVERIFY(clock.ntpEnabled());
 }
 
@@ -344,19 +325,20 @@ void TestClock::badPayloadsAreLoggedRaw_data()
 
 void TestClock::badPayloadsAreLoggedRaw()
 {
+    FakeTimedatectl fake;
     QFETCH(QString, suffix);
     QFETCH(QByteArray, payload);
-    Clock clock(m_rig->client, Base, m_fake->program());
+    Clock clock(rig().client, Base, fake.program());
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/config"), QJsonObject{{"enabled", true}, {"server", "a.example"}}));
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{{"enabled", true}, {"synced", true}}));
+    QVERIFY(rig().deliver(topic("/config"), QJsonObject{{"enabled", true}, {"server", "a.example"}}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{{"enabled", true}, {"synced", true}}));
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("Failed to parse JSON message: " + QString::fromUtf8(payload)));
-    QVERIFY(m_rig->deliver(Ntp + suffix, payload));
+    QVERIFY(rig().deliver(Ntp + suffix, payload));
     QVERIFY(clock.ntpEnabled() && clock.ntpSynced());
     QCOMPARE(clock.ntpServer(), QStringLiteral("a.example"));
 
     // Valid JSON of another shape reads as an object without members.
-    QVERIFY(m_rig->deliver(Ntp + suffix, QByteArray("[1,2]")));
+    QVERIFY(rig().deliver(Ntp + suffix, QByteArray("[1,2]")));
     QVERIFY(!clock.ntpEnabled());
 }
 

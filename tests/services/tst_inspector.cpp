@@ -21,15 +21,17 @@ QVariantList snapshot(const Inspector &inspector)
 }
 } // namespace
 
-class TestInspector : public QObject
+class TestInspector : public ProxyTest
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    TestInspector()
+        : ProxyTest(Probe, Base + QStringLiteral("/#"))
+    {
+    }
 
+private slots:
     void refreshesOnConnection();
     void statusFollowsService_data();
     void statusFollowsService();
@@ -45,45 +47,17 @@ private slots:
     void badPayloadsChangeNothing_data();
     void badPayloadsChangeNothing();
 
-private:
-    bool start();
-    BrokerFixture m_broker;
-    ProxyRig *m_rig = nullptr;
 };
-
-void TestInspector::initTestCase()
-{
-    QVERIFY(m_broker.start());
-}
-
-void TestInspector::init()
-{
-    m_rig = new ProxyRig(m_broker.port());
-}
-
-void TestInspector::cleanup()
-{
-    delete m_rig;
-    m_rig = nullptr;
-}
-
-bool TestInspector::start()
-{
-    if (!m_rig->connect(Probe, Base + QStringLiteral("/#")))
-        return false;
-    m_rig->service.clear();
-    return true;
-}
 
 // A connection asks for the audio state and the three statistics with "{}".
 void TestInspector::refreshesOnConnection()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
-    QVERIFY(m_rig->connect(Probe, Base + QStringLiteral("/#")));
+    Inspector inspector(rig().client, Base);
+    QVERIFY(connectOnly());
     for (const char *get : {"/audio/get", "/stats/memory/get", "/stats/disk/get", "/stats/cpu/get"}) {
-        QVERIFY(m_rig->service.waitFor(topic(get)));
-        QCOMPARE(m_rig->service.payloads(topic(get)).first(), QByteArray("{}"));
+        QVERIFY(rig().service.waitFor(topic(get)));
+        QCOMPARE(rig().service.payloads(topic(get)).first(), QByteArray("{}"));
     }
     QCOMPARE(log.count(QStringLiteral("[Inspector] Refreshing data")), 1);
     QCOMPARE(log.count(QStringLiteral("[Inspector] Subscribing to topics")), 1);
@@ -107,11 +81,11 @@ void TestInspector::statusFollowsService()
     QFETCH(QByteArray, payload);
     QFETCH(QString, status);
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     QSignalSpy changed(&inspector, &Inspector::statusChanged);
-    QVERIFY(m_rig->deliver(topic("/status"), payload));
-    QVERIFY(m_rig->deliver(topic("/status"), payload));
+    QVERIFY(rig().deliver(topic("/status"), payload));
+    QVERIFY(rig().deliver(topic("/status"), payload));
     QCOMPARE(inspector.status(), status);
     QCOMPARE(changed.count(), 1);
     QCOMPARE(log.count(QStringLiteral("[Inspector] Status changed : ") + status), 1);
@@ -123,22 +97,22 @@ void TestInspector::statusFollowsService()
 void TestInspector::volumeFollowsReportOnly()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     QSignalSpy changed(&inspector, &Inspector::audioVolumeChanged);
     inspector.setAudioVolume(40);
-    QVERIFY(m_rig->service.waitFor(topic("/audio/set")));
-    const QByteArray sent = m_rig->service.payloads(topic("/audio/set")).first();
+    QVERIFY(rig().service.waitFor(topic("/audio/set")));
+    const QByteArray sent = rig().service.payloads(topic("/audio/set")).first();
     QCOMPARE(parsed(sent), (QJsonObject{{"internal", QJsonObject{{"volume", 40}}}}));
     QCOMPARE(sent, QJsonDocument(parsed(sent)).toJson(QJsonDocument::Indented));
     QCOMPARE(log.count(QStringLiteral("[Inspector] Setting 'internal' audio volume : 40%")), 1);
     QCOMPARE(inspector.audioVolume(), 0);
 
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{{"internal", QJsonObject{{"volume", 40}}}}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{{"internal", QJsonObject{{"volume", 40}}}}));
     QCOMPARE(inspector.audioVolume(), 40);
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{{"internal", QJsonObject{{"volume", 40}}}}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{{"internal", QJsonObject{{"volume", 40}}}}));
     QCOMPARE(changed.count(), 1);
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{{"external", QJsonObject{{"volume", 10}}}}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{{"external", QJsonObject{{"volume", 10}}}}));
     QCOMPARE(inspector.audioVolume(), 0);
     QCOMPARE(changed.count(), 2);
 }
@@ -147,11 +121,11 @@ void TestInspector::volumeFollowsReportOnly()
 void TestInspector::audioPlayRequest()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     inspector.audioPlay(QStringLiteral("/opt/orvo/tessivo/Valid.wav"));
-    QVERIFY(m_rig->service.waitFor(topic("/audio/play")));
-    QCOMPARE(parsed(m_rig->service.payloads(topic("/audio/play")).first()),
+    QVERIFY(rig().service.waitFor(topic("/audio/play")));
+    QCOMPARE(parsed(rig().service.payloads(topic("/audio/play")).first()),
              (QJsonObject{{"device", "internal"}, {"filepath", "/opt/orvo/tessivo/Valid.wav"}}));
     QCOMPARE(log.count(QStringLiteral("[Inspector] Playing audio file (card='internal') : /opt/orvo/tessivo/Valid.wav")),
              1);
@@ -170,7 +144,7 @@ void TestInspector::powerRequestsLeaveAfterDelay()
 {
     QFETCH(bool, reboot);
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     QSignalSpy started(&inspector, reboot ? &Inspector::systemRebootStarted : &Inspector::systemShutdownStarted);
     const QString request = topic(reboot ? "/power/reboot/request/1" : "/power/shutdown/request/1");
@@ -179,10 +153,10 @@ void TestInspector::powerRequestsLeaveAfterDelay()
     reboot ? inspector.systemReboot() : inspector.systemShutdown();
     QCOMPARE(started.count(), 1);
     QCOMPARE(log.count(line), 1);
-    QCOMPARE(m_rig->service.count(request), 0);
+    QCOMPARE(rig().service.count(request), 0);
     reboot ? inspector.systemReboot() : inspector.systemShutdown();
-    QVERIFY(m_rig->service.waitFor(request, 2, 6000));
-    QCOMPARE(m_rig->service.payloads(request), (QList<QByteArray>{QByteArray(), QByteArray()}));
+    QVERIFY(rig().service.waitFor(request, 2, 6000));
+    QCOMPARE(rig().service.payloads(request), (QList<QByteArray>{QByteArray(), QByteArray()}));
     QCOMPARE(started.count(), 2);
 }
 
@@ -190,7 +164,7 @@ void TestInspector::powerRequestsLeaveAfterDelay()
 void TestInspector::secondScheduleKeepsFirstDeadline()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     inspector.scheduleShutdown(30);
     inspector.scheduleShutdown(5);
     QVERIFY(inspector.shutdownScheduled());
@@ -209,7 +183,7 @@ void TestInspector::secondScheduleKeepsFirstDeadline()
 void TestInspector::abortOnlyWhenArmed()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     inspector.abortShutdown();
     QVERIFY(!log.contains(QStringLiteral("Aborting")));
     inspector.scheduleShutdown(1);
@@ -224,7 +198,7 @@ void TestInspector::abortOnlyWhenArmed()
 void TestInspector::scheduledShutdownRuns()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     QSignalSpy started(&inspector, &Inspector::systemShutdownStarted);
     inspector.scheduleShutdown(0);
@@ -232,7 +206,7 @@ void TestInspector::scheduledShutdownRuns()
     QVERIFY(started.wait());
     QVERIFY(!inspector.shutdownScheduled());
     QCOMPARE(log.count(QStringLiteral("[Inspector] Requesting System shutdown")), 1);
-    QVERIFY(m_rig->service.waitFor(topic("/power/shutdown/request/1"), 1, 6000));
+    QVERIFY(rig().service.waitFor(topic("/power/shutdown/request/1"), 1, 6000));
 
     // Once run, a new schedule is accepted again.
     inspector.scheduleShutdown(1);
@@ -243,16 +217,16 @@ void TestInspector::scheduledShutdownRuns()
 // The statistics topics are parsed (a bad one is logged) but never fill the maps.
 void TestInspector::statisticsAreNotInterpreted()
 {
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     QSignalSpy cpu(&inspector, &Inspector::cpuChanged);
     QSignalSpy memory(&inspector, &Inspector::memoryChanged);
     QSignalSpy disks(&inspector, &Inspector::disksChanged);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("[Inspector] Failed to parse JSON message: " + parserError("cpu!")));
-    QVERIFY(m_rig->deliver(topic("/stats/cpu"), QByteArray("cpu!")));
-    QVERIFY(m_rig->deliver(topic("/stats/cpu"), QJsonObject{{"load", 0.5}}));
-    QVERIFY(m_rig->deliver(topic("/stats/memory"), QJsonObject{{"free", 100}}));
-    QVERIFY(m_rig->deliver(topic("/stats/disk"), QJsonObject{{"root", QJsonObject{{"used", 3}}}}));
+    QVERIFY(rig().deliver(topic("/stats/cpu"), QByteArray("cpu!")));
+    QVERIFY(rig().deliver(topic("/stats/cpu"), QJsonObject{{"load", 0.5}}));
+    QVERIFY(rig().deliver(topic("/stats/memory"), QJsonObject{{"free", 100}}));
+    QVERIFY(rig().deliver(topic("/stats/disk"), QJsonObject{{"root", QJsonObject{{"used", 3}}}}));
     QVERIFY(inspector.cpu().isEmpty() && inspector.memory().isEmpty() && inspector.disks().isEmpty());
     QCOMPARE(cpu.count() + memory.count() + disks.count(), 0);
 }
@@ -261,11 +235,11 @@ void TestInspector::statisticsAreNotInterpreted()
 void TestInspector::monitorRefreshesUntilStopped()
 {
     LogCapture log;
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
     inspector.monitor(100);
     QCOMPARE(log.count(QStringLiteral("[Inspector] Monitor started : 100 msec(s)")), 1);
-    QVERIFY(m_rig->service.waitFor(topic("/stats/cpu/get"), 3));
+    QVERIFY(rig().service.waitFor(topic("/stats/cpu/get"), 3));
     inspector.monitor(0);
     QCOMPARE(log.count(QStringLiteral("[Inspector] Monitor stopped")), 1);
     const int refreshes = log.count(QStringLiteral("[Inspector] Refreshing data"));
@@ -289,15 +263,15 @@ void TestInspector::badPayloadsChangeNothing()
 {
     QFETCH(QString, suffix);
     QFETCH(QByteArray, payload);
-    Inspector inspector(m_rig->client, Base);
+    Inspector inspector(rig().client, Base);
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{{"service", true}}));
-    QVERIFY(m_rig->deliver(topic("/audio"), QJsonObject{{"internal", QJsonObject{{"volume", 70}}}}));
-    QVERIFY(m_rig->deliver(topic("/info"), QJsonObject{{"service", QJsonObject{{"version", "2.1"}}}}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{{"service", true}}));
+    QVERIFY(rig().deliver(topic("/audio"), QJsonObject{{"internal", QJsonObject{{"volume", 70}}}}));
+    QVERIFY(rig().deliver(topic("/info"), QJsonObject{{"service", QJsonObject{{"version", "2.1"}}}}));
     QCOMPARE(inspector.info().value(QStringLiteral("version")).toString(), QStringLiteral("2.1"));
     const QVariantList before = snapshot(inspector);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("[Inspector] Failed to parse JSON message: " + parserError(payload)));
-    QVERIFY(m_rig->deliver(Base + suffix, payload));
+    QVERIFY(rig().deliver(Base + suffix, payload));
     QCOMPARE(snapshot(inspector), before);
 }
 

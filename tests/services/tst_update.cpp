@@ -25,15 +25,17 @@ QVariantList snapshot(const Update &update)
 }
 } // namespace
 
-class TestUpdate : public QObject
+class TestUpdate : public ProxyTest
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    TestUpdate()
+        : ProxyTest(Probe, Base + QStringLiteral("/#"))
+    {
+    }
 
+private slots:
     void refreshesOnConnectionAndWaitsForAnswer();
     void deviceStatusSetsVersions_data();
     void deviceStatusSetsVersions();
@@ -48,47 +50,19 @@ private slots:
     void badPayloadsChangeNothing_data();
     void badPayloadsChangeNothing();
 
-private:
-    bool start();
-    BrokerFixture m_broker;
-    ProxyRig *m_rig = nullptr;
 };
-
-void TestUpdate::initTestCase()
-{
-    QVERIFY(m_broker.start());
-}
-
-void TestUpdate::init()
-{
-    m_rig = new ProxyRig(m_broker.port());
-}
-
-void TestUpdate::cleanup()
-{
-    delete m_rig;
-    m_rig = nullptr;
-}
-
-bool TestUpdate::start()
-{
-    if (!m_rig->connect(Probe, Base + QStringLiteral("/#")))
-        return false;
-    m_rig->service.clear();
-    return true;
-}
 
 // A connection asks for the device status with an empty payload; the status stays
 // "Disconnected" until the service answers.
 void TestUpdate::refreshesOnConnectionAndWaitsForAnswer()
 {
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     QCOMPARE(update.status(), QStringLiteral("Disconnected"));
-    QVERIFY(m_rig->connect(Probe, Base + QStringLiteral("/#")));
-    QVERIFY(m_rig->service.waitFor(topic("/status/get")));
-    QCOMPARE(m_rig->service.payloads(topic("/status/get")).first(), QByteArray());
+    QVERIFY(connectOnly());
+    QVERIFY(rig().service.waitFor(topic("/status/get")));
+    QCOMPARE(rig().service.payloads(topic("/status/get")).first(), QByteArray());
     QCOMPARE(update.status(), QStringLiteral("Disconnected"));
-    QVERIFY(m_rig->deliver(topic("/status"), QJsonObject{}));
+    QVERIFY(rig().deliver(topic("/status"), QJsonObject{}));
     QCOMPARE(update.status(), QStringLiteral("No pending updates"));
 }
 
@@ -115,13 +89,13 @@ void TestUpdate::deviceStatusSetsVersions()
     QFETCH(QString, current);
     QFETCH(QString, pending);
     QFETCH(QString, status);
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/update/software/status"), QJsonObject{{"current", "1.0.0"}, {"pending", "1.5.0"}}));
-    QVERIFY(m_rig->deliver(topic("/update/software/progress"), QJsonObject{{"message", "Step"}, {"progress", 40},
+    QVERIFY(rig().deliver(topic("/update/software/status"), QJsonObject{{"current", "1.0.0"}, {"pending", "1.5.0"}}));
+    QVERIFY(rig().deliver(topic("/update/software/progress"), QJsonObject{{"message", "Step"}, {"progress", 40},
                                                                            {"version", "1.5.0"}}));
     QCOMPARE(update.progressPercent(), 40);
-    QVERIFY(m_rig->deliver(topic("/status"), report));
+    QVERIFY(rig().deliver(topic("/status"), report));
     QCOMPARE(update.current(), current);
     QCOMPARE(update.pending(), pending);
     QCOMPARE(update.status(), status);
@@ -157,10 +131,10 @@ void TestUpdate::progressSetsStatus()
     QFETCH(QString, status);
     QFETCH(QString, pending);
     QFETCH(int, percent);
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/update/software/status"), QJsonObject{{"current", "1.0"}, {"pending", "1.9"}}));
-    QVERIFY(m_rig->deliver(Base + suffix, report));
+    QVERIFY(rig().deliver(topic("/update/software/status"), QJsonObject{{"current", "1.0"}, {"pending", "1.9"}}));
+    QVERIFY(rig().deliver(Base + suffix, report));
     QCOMPARE(update.status(), status);
     QCOMPARE(update.pending(), pending);
     QCOMPARE(update.progressPercent(), percent);
@@ -171,12 +145,12 @@ void TestUpdate::progressSetsStatus()
 // An empty payload on the update status reads as no versions at all; the status is untouched.
 void TestUpdate::emptyUpdateStatusEmptiesVersions()
 {
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/update/software/status"), QJsonObject{{"current", "1.0"}, {"pending", "1.9"}}));
+    QVERIFY(rig().deliver(topic("/update/software/status"), QJsonObject{{"current", "1.0"}, {"pending", "1.9"}}));
     QSignalSpy current(&update, &Update::currentChanged);
     QSignalSpy pending(&update, &Update::pendingChanged);
-    QVERIFY(m_rig->deliver(topic("/update/software/status"), QByteArray()));
+    QVERIFY(rig().deliver(topic("/update/software/status"), QByteArray()));
     QCOMPARE(update.current(), QString());
     QCOMPARE(update.pending(), QString());
     QCOMPARE(current.count(), 1);
@@ -198,16 +172,16 @@ void TestUpdate::uncheckedCheckEndsByTimer()
     QFETCH(QString, pending);
     QFETCH(QString, status);
     LogCapture log;
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     update.setCheckInterval(200);
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/update/software/status"), QJsonObject{{"pending", pending}}));
+    QVERIFY(rig().deliver(topic("/update/software/status"), QJsonObject{{"pending", pending}}));
     QSignalSpy statusChanged(&update, &Update::statusChanged);
     update.check();
     QCOMPARE(update.status(), QStringLiteral("Checking for updates"));
     QCOMPARE(log.count(QStringLiteral("[Update] Checking for updates")), 1);
-    QVERIFY(m_rig->service.waitFor(topic("/software/check")));
-    QCOMPARE(m_rig->service.payloads(topic("/software/check")).first(), QByteArray());
+    QVERIFY(rig().service.waitFor(topic("/software/check")));
+    QCOMPARE(rig().service.payloads(topic("/software/check")).first(), QByteArray());
     QTRY_COMPARE(update.status(), status);
     QCOMPARE(log.count(QStringLiteral("[Update] No pedning updates")), 1);
     QCOMPARE(statusChanged.count(), 2);
@@ -217,11 +191,11 @@ void TestUpdate::uncheckedCheckEndsByTimer()
 void TestUpdate::progressStopsCheckTimer()
 {
     LogCapture log;
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     update.setCheckInterval(300);
     QVERIFY(start());
     update.check();
-    QVERIFY(m_rig->deliver(topic("/update/software/progress"), QJsonObject{{"message", "1/4"}, {"version", "2.0"}}));
+    QVERIFY(rig().deliver(topic("/update/software/progress"), QJsonObject{{"message", "1/4"}, {"version", "2.0"}}));
     QCOMPARE(update.status(), QStringLiteral("Downloading"));
     QSignalSpy statusChanged(&update, &Update::statusChanged);
     QVERIFY(!statusChanged.wait(900));
@@ -233,16 +207,16 @@ void TestUpdate::progressStopsCheckTimer()
 void TestUpdate::installNeedsPendingVersion()
 {
     LogCapture log;
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     QVERIFY(start());
     QTest::ignoreMessage(QtWarningMsg, "[Update] WARN: Cannot install. There are no pending versions");
     update.install();
-    QVERIFY(m_rig->deliver(topic("/status"), deviceStatus(QJsonObject{{"current", "1"}, {"pending", "2"}})));
-    QCOMPARE(m_rig->service.count(topic("/update/software/install")), 0);
+    QVERIFY(rig().deliver(topic("/status"), deviceStatus(QJsonObject{{"current", "1"}, {"pending", "2"}})));
+    QCOMPARE(rig().service.count(topic("/update/software/install")), 0);
 
     update.install();
-    QVERIFY(m_rig->service.waitFor(topic("/update/software/install")));
-    QCOMPARE(m_rig->service.payloads(topic("/update/software/install")), QList<QByteArray>{QByteArray()});
+    QVERIFY(rig().service.waitFor(topic("/update/software/install")));
+    QCOMPARE(rig().service.payloads(topic("/update/software/install")), QList<QByteArray>{QByteArray()});
     QCOMPARE(log.count(QStringLiteral("[Update] Installing pending update : 2")), 1);
     QCOMPARE(update.status(), QStringLiteral("Ready to install"));
 }
@@ -282,12 +256,12 @@ void TestUpdate::badPayloadsChangeNothing()
 {
     QFETCH(QString, suffix);
     QFETCH(QByteArray, payload);
-    Update update(m_rig->client, Base);
+    Update update(rig().client, Base);
     QVERIFY(start());
-    QVERIFY(m_rig->deliver(topic("/status"), deviceStatus(QJsonObject{{"current", "1"}, {"pending", "2"}})));
+    QVERIFY(rig().deliver(topic("/status"), deviceStatus(QJsonObject{{"current", "1"}, {"pending", "2"}})));
     const QVariantList before = snapshot(update);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("[Update] Failed to parse JSON message: " + parserError(payload)));
-    QVERIFY(m_rig->deliver(Base + suffix, payload));
+    QVERIFY(rig().deliver(Base + suffix, payload));
     QCOMPARE(snapshot(update), before);
 }
 
