@@ -3,7 +3,9 @@
 
 #include "services/board.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
+#include <QTranslator>
 
 using manager::Board;
 
@@ -91,6 +93,7 @@ private slots:
     void ignitionEvent();
     void emptyDisplayResetsValues();
     void powerSkipsNullAndListsPeripherals();
+    void peripheralNamesTranslatedOnFirstRead();
     void audioMuteIsNegated();
     void shutdownDelayFollowsEchoOnly();
     void requestsCarryTheirPayloads_data();
@@ -331,6 +334,37 @@ void TestBoard::powerSkipsNullAndListsPeripherals()
     // A write from the scene is only recorded.
     board.setPeripherals({});
     QCOMPARE(board.peripherals(), expected);
+}
+
+// Display names are translated in the board's context at the first read of the list, and
+// kept in that language afterwards.
+void TestBoard::peripheralNamesTranslatedOnFirstRead()
+{
+    class Greek : public QTranslator
+    {
+    public:
+        QString translate(const char *context, const char *source, const char *, int) const override
+        {
+            if (QByteArray(context) == "manager::Board" && QByteArray(source) == "Display")
+                return QString::fromUtf8("Οθόνη");
+            return QString();
+        }
+        bool isEmpty() const override { return false; }
+    };
+    Greek greek;
+    QCoreApplication::installTranslator(&greek);
+    Board board(rig().client, Base);
+    QVERIFY(start());
+    QVERIFY(rig().deliver(topic("/power"), QJsonObject{{"display", true}, {"touch", false}}));
+    auto names = [&board] {
+        QStringList result;
+        for (const QVariant &entry : board.peripherals())
+            result.append(entry.toMap().value(QStringLiteral("descr")).toString());
+        return result;
+    };
+    QCOMPARE(names(), (QStringList{QString::fromUtf8("Οθόνη"), "Touch"}));
+    QCoreApplication::removeTranslator(&greek);
+    QCOMPARE(names(), (QStringList{QString::fromUtf8("Οθόνη"), "Touch"}));
 }
 
 // audioEnabled is the negation of the reported mute, true until a mute arrives; the setter
