@@ -31,6 +31,7 @@ int main(int argc, char *argv[])
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     app.setFont(QFont(QStringLiteral("DejaVu Sans")));
 
-    config.print();
-    return 0;
+    GUIManager manager(config);
+    manager.load();
+    return app.exec();
 }

@@ -1,14 +1,191 @@
 #pragma once
 
+#include "maintenance/eventmanager.h"
+#include "maintenance/sessionmanager.h"
+#include "mqtt/mqttclient.h"
+#include "network/network.h"
+#include "services/board.h"
+#include "services/clock.h"
+#include "services/inspector.h"
+#include "services/update.h"
+#include "validation/validator.h"
+
+#include <QColor>
+#include <QJsonObject>
 #include <QObject>
+#include <QQmlApplicationEngine>
+#include <QStringList>
+#include <QTimer>
+#include <QTranslator>
 #include <QVariantMap>
 
-// The central controller. For now it only carries the built-in configuration defaults.
+class Config;
+class QQmlContext;
+class Transaction;
+
+// The application's one central object: it owns the broker connection, every service proxy,
+// the maintenance session and the event log, chooses the screen the scene shows, and speaks
+// for the application on its own topics.
 class GUIManager : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(QString screen READ screen WRITE setScreen NOTIFY screenChanged)
+    Q_PROPERTY(QString deviceId READ deviceId WRITE setDeviceId NOTIFY deviceIdChanged)
+    Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
+    Q_PROPERTY(QString dynTr READ dynTr NOTIFY languageChanged)
+    Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+    Q_PROPERTY(bool showCursor READ showCursor WRITE setShowCursor NOTIFY showCursorChanged)
+    Q_PROPERTY(bool showErrorDesc READ showErrorDesc WRITE setShowErrorDesc NOTIFY showErrorDescChanged)
+    Q_PROPERTY(int displayOffMin READ displayOffMin WRITE setDisplayOffMin NOTIFY displayOffMinChanged)
+    Q_PROPERTY(int shutdownDelaySec READ shutdownDelaySec WRITE setShutdownDelaySec NOTIFY shutdownDelaySecChanged)
+    Q_PROPERTY(QColor screenSaverBg READ screenSaverBg NOTIFY screenSaverBgChanged)
+    Q_PROPERTY(QString screenSaverImg READ screenSaverImg NOTIFY screenSaverImgChanged)
+    Q_PROPERTY(manager::Update *update READ update NOTIFY updateChanged)
+    Q_PROPERTY(manager::Clock *clock READ clock NOTIFY clockChanged)
+    Q_PROPERTY(int animSwitchSec READ animSwitchSec WRITE setAnimSwitchSec NOTIFY animSwitchSecChanged)
 
 public:
     // Every configuration key the application knows, with its built-in value.
     static const QVariantMap Defaults;
+
+    // The event log lives beside the executable; tests give it a file of their own.
+    explicit GUIManager(Config &config, const QString &eventLogFile = EventManager::defaultFileName());
+    ~GUIManager() override;
+
+    void load();
+
+    QString screen() const { return m_screen; }
+    QString deviceId() const { return m_deviceId; }
+    QString language() const { return m_language; }
+    QString dynTr() const { return QString(); }
+    QString message() const { return m_message; }
+    bool showCursor() const;
+    bool showErrorDesc() const;
+    int displayOffMin() const;
+    int shutdownDelaySec() const;
+    QColor screenSaverBg() const;
+    QString screenSaverImg() const;
+    int animSwitchSec() const;
+    manager::Update *update() { return &m_update; }
+    manager::Clock *clock() { return &m_clock; }
+
+    void setScreen(const QString &value);
+    void setDeviceId(const QString &deviceId);
+    void setLanguage(const QString &language);
+    void setShowCursor(bool show);
+    void setShowErrorDesc(bool show);
+    void setDisplayOffMin(int minutes);
+    void setShutdownDelaySec(int seconds);
+    void setAnimSwitchSec(int value);
+
+    void initLog();
+    void initConfig();
+    void initQml();
+    void initMqtt();
+    void initManagers();
+
+    void subscribeToTopics();
+    void publishInfo();
+    void publishStatus();
+    void publishConfig();
+
+    QString validatorReason() const;
+
+    // The QML engine, for tests and tools that look at the scene.
+    QQmlApplicationEngine &engine() { return m_engine; }
+    manager::MqttClient &mqttClient() { return m_mqtt; }
+    manager::Validator &validator() { return m_validator; }
+    manager::Board &board() { return m_board; }
+    manager::Inspector &inspector() { return m_inspector; }
+    manager::Network &network() { return m_network; }
+    SessionManager &session() { return m_session; }
+    EventManager &eventLog() { return m_eventLog; }
+
+    // Test seam: the display-off interval is minutes long in service.
+    void setDisplayOffUnitMs(int unitMs) { m_displayOffUnitMs = unitMs; }
+
+signals:
+    void screenChanged();
+    void deviceIdChanged();
+    void languageChanged();
+    void settingsAccessGranted();
+    void settingsAccessDenied();
+    void messageChanged();
+    void showCursorChanged();
+    void showErrorDescChanged();
+    void displayOffMinChanged();
+    void shutdownDelaySecChanged();
+    void errorOccured(const QString &error);
+    void updateChanged();
+    void clockChanged();
+    void barcodeConfigurationApplied(const QStringList &configList);
+    void screenSaverBgChanged();
+    void screenSaverImgChanged();
+    void animSwitchSecChanged();
+
+public slots:
+    void settingsLoginRequest(const QString &pin);
+    void settingsLogoutRequest();
+    void setIdleScreen();
+    void setOutOfOrderScreen(const QString &message);
+    void setScreen(const QString &value, int timeout);
+    void saveDeviceIdRequest(const QString &deviceId);
+    void setMaintenanceScreen();
+    void shutdownRequest();
+    void rebootRequest();
+    void exitRequest();
+
+    void processMqttMessage(const QByteArray &data, const QByteArray &from);
+
+private slots:
+    void onScreenTimeout();
+    void onScreenChanged();
+    void onDisplayOffTimeout();
+    void onValidatorStatusChanged();
+    void onValidatorReasonChanged();
+    void onTicketValidated(const Transaction &transaction);
+    void onCardDetected(const QString &uid, const QString &type);
+    void onCardRemoved();
+    void onCardRetry();
+    void onIgnitionChanged();
+    void updateBoardShutdownDelay();
+    void onSystemRebootStarted();
+    void onSystemShutdownStarted();
+    void onConfigChanged(const QVariantMap &changes);
+    void onConfigFileChanged();
+    void onSessionActiveChanged();
+    void onMaintenanceBarcodeScanned(const QJsonObject &data);
+    void onMqttConnected();
+    void onMqttDisconnected();
+    void onMqttError(const QString &error);
+
+private:
+    void setMessage(const QString &message);
+    void loadDeviceId();
+    void saveDeviceId();
+    QString baseTopic() const;
+    QJsonObject acceptableConfiguration(const QJsonObject &json) const;
+
+    QString m_screen;
+    QString m_deviceId;
+    QString m_language;
+    QString m_message;
+    QQmlApplicationEngine m_engine;
+    QQmlContext *m_rootContext = nullptr;
+    QTranslator m_translator;
+    Config &m_config;
+    manager::MqttClient m_mqtt;
+    manager::Validator m_validator;
+    manager::Board m_board;
+    manager::Inspector m_inspector;
+    manager::Network m_network;
+    manager::Update m_update;
+    manager::Clock m_clock;
+    QTimer m_screenTimer;
+    QTimer m_displayOffTimer;
+    SessionManager m_session;
+    EventManager m_eventLog;
+
+    bool m_translatorLoaded = false;
+    int m_displayOffUnitMs = 60 * 1000;
 };

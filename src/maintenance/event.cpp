@@ -1,6 +1,5 @@
 #include "event.h"
 
-namespace manager {
 
 namespace {
 const QString General = QStringLiteral("General");
@@ -37,4 +36,3 @@ EventLogout::EventLogout(const QDateTime &when, QObject *parent)
 {
 }
 
-} // namespace manager

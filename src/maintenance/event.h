@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QObject>
 
-namespace manager {
 
 // One entry of the event log. Its fields are fixed at construction; the notify signals exist
 // only so that the scene can bind to them.
@@ -58,4 +57,3 @@ public:
                          QObject *parent = nullptr);
 };
 
-} // namespace manager

@@ -15,7 +15,6 @@
 // after every change; the settings store writes a temporary file and renames it over the old
 // one, so a power cut during a write leaves either the old or the new log, never half of one.
 
-namespace manager {
 
 namespace {
 const char Tag[] = "[EventManager] ";
@@ -70,8 +69,7 @@ EventManager::EventManager(Config &config, const QString &fileName, Clock clock,
     , m_fileName(fileName)
     , m_clock(std::move(clock))
 {
-    qRegisterMetaType<manager::Event *>("manager::Event*");
-    qRegisterMetaType<manager::Event *>("Event*");
+    qRegisterMetaType<Event *>("Event*");
     load();
     clear(now().addDays(-RetentionDays));
 }
@@ -309,4 +307,3 @@ void EventManager::write()
         qWarning().noquote().nospace() << Tag << "WARN: Failed to save events to " << m_fileName;
 }
 
-} // namespace manager

@@ -11,7 +11,6 @@
 
 class Config;
 
-namespace manager {
 
 // The validator's event log: a bounded list of entries kept in "events.ini" beside the
 // executable, pruned of entries older than 30 days at start, and shown to the technician as a
@@ -44,7 +43,7 @@ public:
     static QString defaultFileName();
 
 public slots:
-    void push(manager::Event *event);
+    void push(Event *event);
     void clear(const QDateTime &before);
     void clear();
     void applyFilter(const QString &name);
@@ -74,4 +73,3 @@ private:
     QDateTime m_to;
 };
 
-} // namespace manager

@@ -6,7 +6,6 @@
 // The symbol (segments, version, mask, error correction) comes from the qrcodegen library;
 // this file only serialises its module grid.
 
-namespace manager {
 
 QrCodeGenerator::QrCodeGenerator(QObject *parent)
     : QObject(parent)
@@ -69,4 +68,3 @@ QString QrCodeGenerator::toSvgString(const qrcodegen::QrCode &qr, quint16 border
     return svg;
 }
 
-} // namespace manager

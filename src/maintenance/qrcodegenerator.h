@@ -5,7 +5,6 @@
 
 #include <qrcodegen/qrcodegen.hpp>
 
-namespace manager {
 
 // Draws a text as a QR code in SVG: one white rectangle and one black path of unit squares,
 // one per dark module, with a quiet zone of `border` modules on each side.
@@ -25,4 +24,3 @@ public:
     static QString toSvgString(const qrcodegen::QrCode &qr, quint16 border);
 };
 
-} // namespace manager

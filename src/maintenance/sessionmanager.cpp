@@ -8,7 +8,6 @@
 // "gui/settingsPin", re-read on every configuration change. A changed PIN counts from the next
 // login; a running session is left alone.
 
-namespace manager {
 
 namespace {
 const char Tag[] = "[SessionManager] ";
@@ -104,4 +103,3 @@ void SessionManager::onExpired()
     emit expired();
 }
 
-} // namespace manager

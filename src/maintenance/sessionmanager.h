@@ -8,7 +8,6 @@
 
 class Config;
 
-namespace manager {
 
 // Guards the settings area: a matching PIN opens a maintenance session that ends by itself
 // after a fixed interval, on logout, or when the controller ends it (ignition off).
@@ -59,4 +58,3 @@ private:
     int m_interval = SessionMillis;
 };
 
-} // namespace manager

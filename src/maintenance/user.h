@@ -2,7 +2,6 @@
 
 #include <QString>
 
-namespace manager {
 
 // One maintenance user. Copied by value; the PIN is compared exactly, case and blanks included.
 struct User
@@ -13,4 +12,3 @@ struct User
     QString pin;
 };
 
-} // namespace manager

@@ -20,10 +20,10 @@ int main(int argc, char *argv[])
         return 2;
     // Log lines go to stderr; stdout carries nothing but the push reports.
     Config config(args.at(2), GUIManager::Defaults);
-    manager::EventManager log(config, args.at(1));
+    EventManager log(config, args.at(1));
 
     for (int i = args.at(3).toInt();; ++i) {
-        log.push(new manager::Event(QStringLiteral("General"), QStringLiteral("burst %1").arg(i),
+        log.push(new Event(QStringLiteral("General"), QStringLiteral("burst %1").arg(i),
                                     QStringLiteral("line one\nline two"),
                                     QDateTime::currentDateTime()));
         std::printf("%d\n", i);

@@ -15,10 +15,6 @@
 
 #include <memory>
 
-using manager::Event;
-using manager::EventLogin;
-using manager::EventLogout;
-using manager::EventManager;
 
 namespace {
 

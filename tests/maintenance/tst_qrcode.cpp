@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using manager::QrCodeGenerator;
 using Ecc = qrcodegen::QrCode::Ecc;
 
 namespace {

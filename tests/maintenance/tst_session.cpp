@@ -10,7 +10,6 @@
 
 #include <memory>
 
-using manager::SessionManager;
 
 namespace {
 const QString PinKey = QStringLiteral("gui/settingsPin");

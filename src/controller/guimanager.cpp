@@ -1,0 +1,890 @@
+#include "guimanager.h"
+
+#include "app/config.h"
+#include "app/logger.h"
+#include "maintenance/event.h"
+#include "maintenance/user.h"
+#include "network/connection.h"
+#include "network/ethernet.h"
+#include "network/ipv4.h"
+#include "validation/transaction.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QUrl>
+
+// Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
+// "/status/get", "/config/get"; settings taken from "/config/set"), configuration reactions,
+// device id and language.
+
+namespace {
+
+const char Tag[] = "[GUIManager] ";
+
+const QString ValidSound = QStringLiteral("/opt/orvo/tessivo/Valid.wav");
+const QString InvalidSound = QStringLiteral("/opt/orvo/tessivo/Invalid.wav");
+const QString TranslationFile = QStringLiteral(":/qml/translations/Tessivo_el_GR.qm");
+const QString PasswordKey = QStringLiteral("mqtt/password");
+
+// How long a result page stays before the idle screen returns.
+constexpr int ResultScreenMs = 3000;
+// Time to type the PIN before the login page gives up.
+constexpr int LoginScreenMs = 15000;
+// Reboot, shutdown and exit pages; the system normally goes away before this ends.
+constexpr int GoingDownScreenMs = 30000;
+// The first page while the services report in.
+constexpr int StartupScreenMs = 10000;
+// Lets the "Exiting" page reach the screen before the event loop ends.
+constexpr int ExitDelayMs = 2000;
+// The board keeps its own power-off delay this much longer than ours, so that the system
+// shuts down cleanly before the board cuts the power.
+constexpr int BoardDelayMarginSec = 60;
+
+// Deny reasons that mean "validated already" rather than "refused".
+constexpr int TicketAlreadyValidated = 103;
+constexpr int CardAlreadyValidated = 207;
+
+QString maskedJson(QVariantMap changes)
+{
+    if (changes.contains(PasswordKey) && !changes.value(PasswordKey).toString().isEmpty())
+        changes.insert(PasswordKey, QStringLiteral("********"));
+    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Indented));
+}
+
+} // namespace
+
+GUIManager::GUIManager(Config &config, const QString &eventLogFile)
+    : m_config(config)
+    , m_validator(m_mqtt, config.get(QStringLiteral("topics/blm")).toString())
+    , m_board(m_mqtt, config.get(QStringLiteral("topics/board")).toString())
+    , m_inspector(m_mqtt, config.get(QStringLiteral("topics/inspector")).toString())
+    , m_network(m_mqtt, config.get(QStringLiteral("topics/network")).toString())
+    , m_update(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
+    , m_clock(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
+    , m_session(config)
+    , m_eventLog(config, eventLogFile)
+{
+    m_rootContext = m_engine.rootContext();
+    m_screenTimer.setSingleShot(true);
+    m_displayOffTimer.setSingleShot(true);
+
+    loadDeviceId();
+    initLog();
+    initConfig();
+    initQml();
+    initMqtt();
+    initManagers();
+}
+
+GUIManager::~GUIManager() = default;
+
+void GUIManager::load()
+{
+    m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    setLanguage(m_config.get(QStringLiteral("gui/locale")).toString());
+    m_eventLog.push(new Event(QStringLiteral("General"), QStringLiteral("Application started"), QString(),
+                              QDateTime::currentDateTime()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Set-up
+
+void GUIManager::initLog()
+{
+    manager::Logger *logger = manager::Logger::instance();
+    logger->setLevel(m_config.get(QStringLiteral("log/level")).toInt());
+    logger->setStderr(m_config.get(QStringLiteral("log/stderr")).toBool());
+    logger->setSyslog(m_config.get(QStringLiteral("log/syslog")).toBool());
+    logger->setColor(m_config.get(QStringLiteral("log/color")).toBool());
+}
+
+void GUIManager::initConfig()
+{
+    connect(&m_config, &Config::configChanged, this, &GUIManager::onConfigChanged);
+    connect(&m_config, &Config::configFileChanged, this, &GUIManager::onConfigFileChanged);
+    m_config.print();
+}
+
+void GUIManager::initQml()
+{
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    qInfo().noquote().nospace() << Tag << "QtQuick Style name is : " << QQuickStyle::name();
+
+    qmlRegisterType<Transaction>("com.orvo.ticketing.transaction", 1, 0, "Transaction");
+    qmlRegisterType<manager::Connection>("com.orvo.network.connection", 1, 0, "Connection");
+    qmlRegisterType<IPv4>("com.orvo.network.ipv4", 1, 0, "IPv4");
+
+    m_rootContext->setContextProperty(QStringLiteral("manager"), this);
+    m_rootContext->setContextProperty(QStringLiteral("board"), &m_board);
+    m_rootContext->setContextProperty(QStringLiteral("inspector"), &m_inspector);
+    m_rootContext->setContextProperty(QStringLiteral("transaction"), Transaction().toMap());
+    m_rootContext->setContextProperty(QStringLiteral("eventLogManager"), &m_eventLog);
+    m_rootContext->setContextProperty(QStringLiteral("network"), &m_network);
+    m_rootContext->setContextProperty(QStringLiteral("validatorManager"), &m_validator);
+
+    connect(&m_screenTimer, &QTimer::timeout, this, &GUIManager::onScreenTimeout);
+
+    setScreen(QStringLiteral("Busy"), StartupScreenMs);
+    setMessage(tr("Initializing"));
+}
+
+void GUIManager::initMqtt()
+{
+    disconnect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
+    disconnect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
+    disconnect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
+    disconnect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
+    connect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
+    connect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
+    connect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
+    connect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
+
+    m_mqtt.setClientId(QCoreApplication::applicationName() + QLatin1Char('_')
+                       + QString::number(QCoreApplication::applicationPid()));
+    m_mqtt.setWillMessage(QByteArrayLiteral("{\"service\": false}"));
+    m_mqtt.setWillTopic(baseTopic() + QStringLiteral("/status"));
+    m_mqtt.setHostname(m_config.get(QStringLiteral("mqtt/host")).toString());
+    m_mqtt.setPort(m_config.get(QStringLiteral("mqtt/port")).toUInt());
+    m_mqtt.setUsername(m_config.get(QStringLiteral("mqtt/username")).toString());
+    m_mqtt.setPassword(m_config.get(QStringLiteral("mqtt/password")).toString());
+    m_mqtt.connect();
+    setMessage(QStringLiteral("Connecting"));
+}
+
+void GUIManager::initManagers()
+{
+    connect(&m_validator, &manager::Validator::statusChanged, this, &GUIManager::onValidatorStatusChanged);
+    connect(&m_validator, &manager::Validator::cardDetected, this, &GUIManager::onCardDetected);
+    connect(&m_validator, &manager::Validator::cardRemoved, this, &GUIManager::onCardRemoved);
+    connect(&m_validator, &manager::Validator::cardRetry, this, &GUIManager::onCardRetry);
+    connect(&m_validator, &manager::Validator::reasonChanged, this, &GUIManager::onValidatorReasonChanged);
+    connect(&m_validator, &manager::Validator::ticketValidated, this, &GUIManager::onTicketValidated);
+    connect(&m_validator, &manager::Validator::maintenanceBarcodeScanned, this,
+            &GUIManager::onMaintenanceBarcodeScanned);
+    connect(&m_board, &manager::Board::ignitionChanged, this, &GUIManager::onIgnitionChanged);
+    connect(&m_board, &manager::Board::delayShutdownForChanged, this, &GUIManager::updateBoardShutdownDelay);
+    connect(&m_session, &SessionManager::accessGranted, this, &GUIManager::settingsAccessGranted);
+    connect(&m_session, &SessionManager::accessDenied, this, &GUIManager::settingsAccessDenied);
+    connect(&m_session, &SessionManager::expired, this, &GUIManager::setIdleScreen);
+    connect(&m_session, &SessionManager::sessionActiveChanged, this, &GUIManager::onSessionActiveChanged);
+    connect(&m_displayOffTimer, &QTimer::timeout, this, &GUIManager::onDisplayOffTimeout);
+    connect(this, &GUIManager::screenChanged, this, &GUIManager::onScreenChanged);
+    connect(&m_inspector, &manager::Inspector::systemRebootStarted, this, &GUIManager::onSystemRebootStarted);
+    connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this, &GUIManager::onSystemShutdownStarted);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Own topics
+
+QString GUIManager::baseTopic() const
+{
+    return m_config.get(QStringLiteral("mqtt/base")).toString();
+}
+
+void GUIManager::onMqttConnected()
+{
+    qInfo().noquote().nospace() << Tag << "Connected to MQTT broker";
+    setMessage(QStringLiteral("Connected"));
+    subscribeToTopics();
+    publishInfo();
+    publishStatus();
+    publishConfig();
+}
+
+void GUIManager::onMqttDisconnected()
+{
+    qWarning().noquote().nospace() << Tag << "WARN: Disconnected from MQTT broker";
+    setOutOfOrderScreen(QStringLiteral("Disconnected"));
+}
+
+void GUIManager::onMqttError(const QString &error)
+{
+    qCritical().noquote().nospace() << Tag << "ERROR: " << error;
+}
+
+void GUIManager::subscribeToTopics()
+{
+    const QString base = baseTopic();
+    m_mqtt.subscribe(base + QStringLiteral("/info/get"), 0);
+    m_mqtt.subscribe(base + QStringLiteral("/status/get"), 0);
+    m_mqtt.subscribe(base + QStringLiteral("/config/get"), 0);
+    m_mqtt.subscribe(base + QStringLiteral("/config/set"), 0);
+}
+
+void GUIManager::publishInfo()
+{
+    const QJsonObject info{{QStringLiteral("version"), QCoreApplication::applicationVersion()}};
+    m_mqtt.publish(QJsonDocument(info).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/info"), 0, false);
+}
+
+void GUIManager::publishStatus()
+{
+    const QJsonObject status{{QStringLiteral("technician"), m_session.sessionActive()},
+                             {QStringLiteral("service"), true}};
+    // Retained like the last will on the same topic, so that the live status replaces a will
+    // left by an earlier crash instead of leaving every later subscriber told we are down.
+    m_mqtt.publish(QJsonDocument(status).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/status"), 0, true);
+}
+
+void GUIManager::publishConfig()
+{
+    QJsonObject json = m_config.toJson();
+    // Every client of the broker may read this topic: the broker password stays out of it.
+    QJsonObject mqtt = json.value(QStringLiteral("mqtt")).toObject();
+    mqtt.remove(QStringLiteral("password"));
+    json.insert(QStringLiteral("mqtt"), mqtt);
+    m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/config"), 0, false);
+}
+
+void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &from)
+{
+    if (!from.contains(baseTopic().toUtf8()))
+        return;
+    qInfo().noquote().nospace() << Tag << "Message received : " << QString::fromUtf8(from);
+    qDebug().noquote().nospace() << Tag << "Data : " << data;
+
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (from.contains("/info/get"))
+        publishInfo();
+    else if (from.contains("/status/get"))
+        publishStatus();
+    else if (from.contains("/config/get"))
+        publishConfig();
+    else if (from.contains("/config/set"))
+        m_config.fromJson(acceptableConfiguration(document.object()));
+}
+
+// Remote settings that would leave the application unusable (unable to reach its broker, or
+// to store a value its readers understand) are refused, key by key, with a warning.
+QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
+{
+    enum class Kind { Text, NonEmptyText, Boolean, Integer };
+    struct Rule
+    {
+        Kind kind;
+        qint64 min;
+        qint64 max;
+    };
+    static const QHash<QString, Rule> rules = {
+        {QStringLiteral("log/level"), {Kind::Integer, 0, 4}},
+        {QStringLiteral("log/syslog"), {Kind::Boolean, 0, 0}},
+        {QStringLiteral("log/stderr"), {Kind::Boolean, 0, 0}},
+        {QStringLiteral("log/color"), {Kind::Boolean, 0, 0}},
+        {QStringLiteral("mqtt/host"), {Kind::NonEmptyText, 0, 0}},
+        {QStringLiteral("mqtt/port"), {Kind::Integer, 1, 65535}},
+        {QStringLiteral("mqtt/username"), {Kind::Text, 0, 0}},
+        {QStringLiteral("mqtt/password"), {Kind::Text, 0, 0}},
+        {QStringLiteral("mqtt/base"), {Kind::NonEmptyText, 0, 0}},
+        {QStringLiteral("gui/settingsPin"), {Kind::NonEmptyText, 0, 0}},
+        {QStringLiteral("gui/showCursor"), {Kind::Boolean, 0, 0}},
+        {QStringLiteral("gui/deviceId"), {Kind::NonEmptyText, 0, 0}},
+        {QStringLiteral("gui/locale"), {Kind::NonEmptyText, 0, 0}},
+        {QStringLiteral("gui/displayOffMin"), {Kind::Integer, 0, 24 * 60}},
+        {QStringLiteral("gui/shutdownDelaySec"), {Kind::Integer, 0, 24 * 3600}},
+        {QStringLiteral("gui/showErrorDesc"), {Kind::Boolean, 0, 0}},
+        {QStringLiteral("gui/screenSaverBg"), {Kind::NonEmptyText, 0, 0}},
+        {QStringLiteral("gui/screenSaverImg"), {Kind::Text, 0, 0}},
+        {QStringLiteral("gui/animSwitchSec"), {Kind::Integer, 0, 3600 * 1000}},
+    };
+
+    QJsonObject accepted;
+    for (auto group = json.constBegin(); group != json.constEnd(); ++group) {
+        if (!group.value().isObject())
+            continue;
+        const QJsonObject members = group.value().toObject();
+        QJsonObject kept;
+        for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
+            const QString key = group.key() + QLatin1Char('/') + member.key();
+            const QJsonValue value = member.value();
+            const auto rule = rules.constFind(key);
+            bool ok = true;
+            if (rule != rules.constEnd()) {
+                switch (rule->kind) {
+                case Kind::Text:
+                    ok = value.isString();
+                    break;
+                case Kind::NonEmptyText:
+                    ok = value.isString() && !value.toString().trimmed().isEmpty();
+                    break;
+                case Kind::Boolean:
+                    ok = value.isBool();
+                    break;
+                case Kind::Integer: {
+                    const double number = value.toDouble();
+                    ok = value.isDouble() && number == double(qint64(number)) && number >= double(rule->min)
+                            && number <= double(rule->max);
+                    break;
+                }
+                }
+            }
+            if (ok) {
+                kept.insert(member.key(), value);
+            } else {
+                const QString shown = key == PasswordKey ? QStringLiteral("********")
+                                                         : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+                qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << shown;
+            }
+        }
+        accepted.insert(group.key(), kept);
+    }
+    return accepted;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Screens
+
+void GUIManager::setMessage(const QString &message)
+{
+    if (m_message == message)
+        return;
+    m_message = message;
+    emit messageChanged();
+}
+
+void GUIManager::setScreen(const QString &value)
+{
+    if (m_screen == value)
+        return;
+    qInfo().noquote().nospace() << Tag << "Setting screen : " << value;
+    m_screen = value;
+    m_screenTimer.stop();
+    emit screenChanged();
+}
+
+void GUIManager::setScreen(const QString &value, int timeout)
+{
+    qInfo().noquote().nospace() << Tag << "Setting screen : " << value << " (timeout=" << timeout << " msec)";
+    m_screenTimer.start(timeout);
+    m_screen = value;
+    emit screenChanged();
+}
+
+void GUIManager::onScreenTimeout()
+{
+    qInfo().noquote().nospace() << Tag << "Screen timeout : " << m_screen;
+    setIdleScreen();
+}
+
+void GUIManager::setIdleScreen()
+{
+    m_screenTimer.stop();
+    if (m_deviceId.isEmpty()) {
+        setScreen(QStringLiteral("InitPage"));
+        return;
+    }
+    if (m_session.sessionActive())
+        return;
+
+    const QString status = m_validator.status();
+    if (status == QLatin1String("init")) {
+        setScreen(QStringLiteral("Busy"));
+        setMessage(tr("Please Wait"));
+    } else if (status == QLatin1String("out-of-service")) {
+        setScreen(QStringLiteral("OutOfService"));
+        m_validator.disableRfid();
+        m_validator.disableBarcode();
+    } else if (status == QLatin1String("online") || status == QLatin1String("degraded")) {
+        m_validator.enableRfid();
+        m_validator.enableBarcode();
+        setScreen(QStringLiteral("ScanScreens"));
+    } else {
+        setOutOfOrderScreen(validatorReason());
+        m_validator.disableRfid();
+        m_validator.disableBarcode();
+    }
+}
+
+QString GUIManager::validatorReason() const
+{
+    QString reason = m_validator.reasonCode();
+    if (showErrorDesc())
+        reason += QLatin1Char('\n') + m_validator.reason();
+    return reason;
+}
+
+void GUIManager::setOutOfOrderScreen(const QString &message)
+{
+    if (m_screen == QLatin1String("Login") || !m_board.ignition() || m_session.sessionActive())
+        return;
+    setScreen(QStringLiteral("OutOfOrder"));
+    setMessage(message);
+}
+
+void GUIManager::setMaintenanceScreen()
+{
+    if (m_session.sessionActive())
+        setScreen(QStringLiteral("Settings"));
+    else if (m_screen == QLatin1String("Login"))
+        setIdleScreen();
+    else
+        setScreen(QStringLiteral("Login"), LoginScreenMs);
+}
+
+void GUIManager::onValidatorStatusChanged()
+{
+    qInfo().noquote().nospace() << Tag << "Validator status changed : " << m_validator.status();
+    setIdleScreen();
+}
+
+void GUIManager::onValidatorReasonChanged()
+{
+    qWarning().noquote().nospace() << Tag << "Validator reason changed : " << m_validator.reasonCode() << " "
+                                   << m_validator.reason();
+    if (m_validator.status() != QLatin1String("init"))
+        setMessage(validatorReason());
+}
+
+void GUIManager::onTicketValidated(const Transaction &transaction)
+{
+    // The record lives only for this emission: the scene keeps the map.
+    const QVariantMap map = transaction.toMap();
+    qWarning().noquote().nospace() << Tag << "Validator ticket validated : " << int(transaction.type());
+    qWarning().noquote().nospace() << Tag << "Valid : " << (transaction.valid() ? "true" : "false");
+    qWarning().noquote().nospace() << Tag << "Contents : " << map;
+    m_rootContext->setContextProperty(QStringLiteral("transaction"), map);
+
+    if (m_session.sessionActive())
+        return;
+    if (transaction.valid()) {
+        m_inspector.audioPlay(ValidSound);
+        setScreen(QStringLiteral("Valid"), ResultScreenMs);
+    } else if (transaction.denyReasonId() == TicketAlreadyValidated
+               || transaction.denyReasonId() == CardAlreadyValidated) {
+        m_inspector.audioPlay(InvalidSound);
+        setScreen(QStringLiteral("AlreadyValid"), ResultScreenMs);
+    } else {
+        m_inspector.audioPlay(InvalidSound);
+        setScreen(QStringLiteral("Invalid"), ResultScreenMs);
+    }
+}
+
+void GUIManager::onCardDetected(const QString &uid, const QString &type)
+{
+    qWarning().noquote().nospace() << Tag << QStringLiteral("Validator card detected : uid=%1, type=%2").arg(uid, type);
+}
+
+void GUIManager::onCardRemoved()
+{
+    qWarning().noquote().nospace() << Tag << "Validator card removed";
+}
+
+void GUIManager::onCardRetry()
+{
+    qWarning().noquote().nospace() << Tag << "Validator card retry";
+    if (m_session.sessionActive())
+        return;
+    m_inspector.audioPlay(InvalidSound);
+    setScreen(QStringLiteral("Retry"), ResultScreenMs);
+}
+
+void GUIManager::onScreenChanged()
+{
+    const int minutes = displayOffMin();
+    if (minutes == 0)
+        return;
+    if (m_screen == QLatin1String("OutOfOrder") || m_screen == QLatin1String("OutOfService")) {
+        qInfo().noquote().nospace() << Tag << "Staring Display OFF timer : " << minutes << " min(s)";
+        m_displayOffTimer.start(minutes * m_displayOffUnitMs);
+        return;
+    }
+    if (m_displayOffTimer.isActive()) {
+        qInfo().noquote().nospace() << Tag << "Stopping Display OFF timer.";
+        m_displayOffTimer.stop();
+    }
+    if (!m_board.peripheralPower(QStringLiteral("display"))) {
+        qInfo().noquote().nospace() << Tag << "Turning on Display.";
+        m_board.setPeripheralPower(QStringLiteral("display"), true);
+    }
+}
+
+void GUIManager::onDisplayOffTimeout()
+{
+    qWarning().noquote().nospace() << Tag << "WARN: Turning off Display due to inactivity.";
+    m_board.setPeripheralPower(QStringLiteral("display"), false);
+}
+
+void GUIManager::onIgnitionChanged()
+{
+    if (m_board.ignition()) {
+        m_eventLog.push(new Event(QStringLiteral("Board"), QStringLiteral("Ignition on"), QString(),
+                                  QDateTime::currentDateTime()));
+        m_inspector.abortShutdown();
+        setIdleScreen();
+    } else {
+        m_eventLog.push(new Event(QStringLiteral("Board"), QStringLiteral("Ignition off"), QString(),
+                                  QDateTime::currentDateTime()));
+        m_session.logoutRequest();
+        m_inspector.scheduleShutdown(shutdownDelaySec());
+        setScreen(QStringLiteral("ScreenSaver"));
+    }
+}
+
+void GUIManager::updateBoardShutdownDelay()
+{
+    const int wanted = shutdownDelaySec() + BoardDelayMarginSec;
+    const int current = m_board.delayShutdownFor();
+    if (current == wanted)
+        return;
+    qWarning().noquote().nospace() << Tag << "WARN: Updating board shutdown delay to : " << wanted
+                                   << " sec(s) (prev=" << current << ")";
+    m_board.setDelayShutdownFor(wanted);
+}
+
+void GUIManager::shutdownRequest()
+{
+    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
+    setMessage(tr("Shutting down"));
+    m_inspector.systemShutdown();
+}
+
+void GUIManager::rebootRequest()
+{
+    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
+    setMessage(tr("Rebooting"));
+    m_inspector.systemReboot();
+}
+
+void GUIManager::exitRequest()
+{
+    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
+    setMessage(tr("Exiting"));
+    QTimer::singleShot(ExitDelayMs, qApp, [] { QCoreApplication::exit(0); });
+}
+
+void GUIManager::onSystemRebootStarted()
+{
+    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
+    setMessage(tr("Rebooting"));
+}
+
+void GUIManager::onSystemShutdownStarted()
+{
+    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
+    setMessage(tr("Shutting down"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Configuration
+
+bool GUIManager::showCursor() const
+{
+    return m_config.get(QStringLiteral("gui/showCursor")).toBool();
+}
+
+bool GUIManager::showErrorDesc() const
+{
+    return m_config.get(QStringLiteral("gui/showErrorDesc")).toBool();
+}
+
+int GUIManager::displayOffMin() const
+{
+    return m_config.get(QStringLiteral("gui/displayOffMin")).toInt();
+}
+
+int GUIManager::shutdownDelaySec() const
+{
+    return m_config.get(QStringLiteral("gui/shutdownDelaySec")).toInt();
+}
+
+QColor GUIManager::screenSaverBg() const
+{
+    return QColor(m_config.get(QStringLiteral("gui/screenSaverBg")).toString());
+}
+
+QString GUIManager::screenSaverImg() const
+{
+    return m_config.get(QStringLiteral("gui/screenSaverImg")).toString();
+}
+
+int GUIManager::animSwitchSec() const
+{
+    return m_config.get(QStringLiteral("gui/animSwitchSec")).toInt();
+}
+
+void GUIManager::setShowCursor(bool show)
+{
+    if (show != showCursor())
+        m_config.set(QStringLiteral("gui/showCursor"), show);
+}
+
+void GUIManager::setShowErrorDesc(bool show)
+{
+    if (show != showErrorDesc())
+        m_config.set(QStringLiteral("gui/showErrorDesc"), show);
+}
+
+void GUIManager::setDisplayOffMin(int minutes)
+{
+    if (minutes != displayOffMin())
+        m_config.set(QStringLiteral("gui/displayOffMin"), minutes);
+}
+
+void GUIManager::setShutdownDelaySec(int seconds)
+{
+    if (seconds != shutdownDelaySec())
+        m_config.set(QStringLiteral("gui/shutdownDelaySec"), seconds);
+}
+
+void GUIManager::setAnimSwitchSec(int value)
+{
+    if (value != animSwitchSec())
+        m_config.set(QStringLiteral("gui/animSwitchSec"), value);
+}
+
+void GUIManager::onConfigChanged(const QVariantMap &changes)
+{
+    qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
+
+    static const QRegularExpression logKey(QStringLiteral("log\\/.+"));
+    static const QRegularExpression mqttKey(QStringLiteral("mqtt\\/.+"));
+    auto anyKeyMatches = [&changes](const QRegularExpression &expression) {
+        for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+            if (expression.match(it.key()).hasMatch())
+                return true;
+        }
+        return false;
+    };
+    auto value = [&changes](const char *key) { return changes.value(QLatin1String(key)); };
+
+    // Only the first matching row reacts, whatever else the change holds.
+    if (changes.contains(QStringLiteral("gui/deviceId"))) {
+        qInfo().noquote().nospace() << Tag << "Device id changed. Re-loading";
+        loadDeviceId();
+    } else if (changes.contains(QStringLiteral("gui/showCursor"))) {
+        qInfo().noquote().nospace() << Tag << "Cursor changed : " << (value("gui/showCursor").toBool() ? "visible" : "hidden");
+        emit showCursorChanged();
+    } else if (changes.contains(QStringLiteral("gui/displayOffMin"))) {
+        qInfo().noquote().nospace() << Tag << "Display OFF interval changed : " << value("gui/displayOffMin").toInt() << " min(s)";
+        emit displayOffMinChanged();
+    } else if (changes.contains(QStringLiteral("gui/shutdownDelaySec"))) {
+        qInfo().noquote().nospace() << Tag << "Shutdown delay changed : " << value("gui/shutdownDelaySec").toInt() << " sec(s)";
+        updateBoardShutdownDelay();
+        emit shutdownDelaySecChanged();
+    } else if (changes.contains(QStringLiteral("gui/locale"))) {
+        setLanguage(value("gui/locale").toString());
+    } else if (changes.contains(QStringLiteral("gui/showErrorDesc"))) {
+        qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (value("gui/showErrorDesc").toBool() ? "YES" : "NO");
+        setMessage(validatorReason());
+        emit showErrorDescChanged();
+    } else if (changes.contains(QStringLiteral("gui/screenSaverBg"))) {
+        qInfo().noquote().nospace() << Tag << "Screen-saver background changed : " << value("gui/screenSaverBg").toString();
+        emit screenSaverBgChanged();
+    } else if (changes.contains(QStringLiteral("gui/screenSaverImg"))) {
+        qInfo().noquote().nospace() << Tag << "Screen-saver image changed : " << value("gui/screenSaverImg").toString();
+        emit screenSaverImgChanged();
+    } else if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
+        qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << value("gui/animSwitchSec").toInt() << " msec(s)";
+        emit animSwitchSecChanged();
+    } else if (anyKeyMatches(logKey)) {
+        qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
+        initLog();
+    } else if (anyKeyMatches(mqttKey)) {
+        qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
+        initMqtt();
+    }
+    publishConfig();
+}
+
+void GUIManager::onConfigFileChanged()
+{
+    qWarning().noquote().nospace() << Tag << "WARN: Configuration file changed!";
+    m_config.print();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language
+
+void GUIManager::setLanguage(const QString &language)
+{
+    if (language == m_language)
+        return;
+    qInfo().noquote().nospace() << Tag << "Language changed : " << language;
+
+    if (!m_translatorLoaded) {
+        qInfo().noquote().nospace() << Tag << "Loading translation file : " << TranslationFile;
+        if (!m_translator.load(TranslationFile)) {
+            qCritical().noquote().nospace() << Tag << "ERROR: Failed to load translation file";
+            return;
+        }
+        m_translatorLoaded = true;
+    }
+
+    const QLocale locale(language);
+    if (locale.language() == QLocale::English) {
+        QCoreApplication::removeTranslator(&m_translator);
+    } else if (!QCoreApplication::installTranslator(&m_translator)) {
+        qCritical().noquote().nospace() << Tag << "ERROR: Failed to install translator";
+        return;
+    }
+    QLocale::setDefault(locale);
+
+    m_language = language;
+    m_config.set(QStringLiteral("gui/locale"), language);
+    emit languageChanged();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device id
+
+void GUIManager::loadDeviceId()
+{
+    const QString fileName = m_config.get(QStringLiteral("gui/deviceId")).toString();
+    qInfo().noquote().nospace() << Tag << "Loading device id from : " << fileName;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qCritical().noquote().nospace() << Tag << "ERROR: Could not load device S/N from file : " << fileName << " ("
+                                        << file.errorString() << ")";
+        return;
+    }
+    QTextStream stream(&file);
+    QString line;
+    while (stream.readLineInto(&line)) {
+        if (line.isEmpty())
+            continue;
+        m_deviceId = line.trimmed();
+        emit deviceIdChanged();
+        break;
+    }
+}
+
+void GUIManager::saveDeviceId()
+{
+    const QString fileName = m_config.get(QStringLiteral("gui/deviceId")).toString();
+    qInfo().noquote().nospace() << Tag << "Saving device id to : " << fileName;
+    // Written beside the old file and renamed over it, so that a power cut leaves either the
+    // old or the new number, never an empty or half-written file. Where the folder is not
+    // writable the file is written in place.
+    QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
+                                        << file.errorString() << ")";
+        emit errorOccured(file.errorString());
+        return;
+    }
+    file.write(m_deviceId.toUtf8());
+    if (!file.commit()) {
+        qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
+                                        << file.errorString() << ")";
+        emit errorOccured(file.errorString());
+    }
+}
+
+void GUIManager::setDeviceId(const QString &deviceId)
+{
+    if (deviceId == m_deviceId)
+        return;
+    qWarning().noquote().nospace() << Tag << "Device ID changed : " << deviceId;
+    m_deviceId = deviceId;
+    saveDeviceId();
+    emit deviceIdChanged();
+}
+
+void GUIManager::saveDeviceIdRequest(const QString &deviceId)
+{
+    qInfo().noquote().nospace() << Tag << "Save Device Id request : " << deviceId;
+    setDeviceId(deviceId);
+    setIdleScreen();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Maintenance session
+
+void GUIManager::settingsLoginRequest(const QString &pin)
+{
+    m_session.loginRequest(pin);
+}
+
+void GUIManager::settingsLogoutRequest()
+{
+    m_session.logoutRequest();
+}
+
+void GUIManager::onSessionActiveChanged()
+{
+    if (m_session.sessionActive()) {
+        const User *user = m_session.user();
+        m_eventLog.push(new EventLogin(user ? user->id : 0, user ? user->firstName : QString(),
+                                       user ? user->lastName : QString()));
+    } else {
+        setIdleScreen();
+        m_eventLog.push(new EventLogout);
+    }
+    publishStatus();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Maintenance barcode
+
+void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
+{
+    qInfo().noquote().nospace() << Tag << "Maintenance Barcode scanned";
+    if (!m_session.sessionActive()) {
+        qWarning().noquote().nospace() << Tag << "WARN: Maintenance session is not active. Ignoring.";
+        return;
+    }
+
+    QStringList applied;
+    if (data.contains(QStringLiteral("validator"))) {
+        const QString text = data.value(QStringLiteral("validator")).toObject().value(QStringLiteral("obc")).toString();
+        const QUrl url = QUrl::fromUserInput(text);
+        if (url.isValid() && !url.isEmpty()) {
+            qInfo().noquote().nospace() << Tag << "Applying Validator configuration";
+            applied.append(QStringLiteral("OBC : %1").arg(url.toString()));
+            m_validator.config()->setObuUrl(url);
+            m_validator.saveConfig();
+        } else {
+            qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << text;
+        }
+    }
+
+    const QJsonObject network = data.value(QStringLiteral("network")).toObject();
+    if (network.contains(QStringLiteral("eth0"))) {
+        const QJsonObject eth0 = network.value(QStringLiteral("eth0")).toObject();
+        auto text = [&eth0](const char *name) { return eth0.value(QLatin1String(name)).toString(); };
+        const QString method = text("method");
+        const QString address = text("address");
+        const QString netmask = text("netmask");
+        const QString gateway = text("gateway");
+        const QString dns0 = text("dns0");
+        const QString dns1 = text("dns1");
+        manager::Ethernet *ethernet = m_network.ethernet();
+        if (ethernet->interface() == QLatin1String("eth0")) {
+            applied.append(QStringLiteral("Method : %1").arg(method));
+            applied.append(QStringLiteral("Address : %1").arg(address));
+            applied.append(QStringLiteral("Netmask : %1").arg(netmask));
+            applied.append(QStringLiteral("Gateway : %1").arg(gateway));
+            applied.append(QStringLiteral("DNS #0 : %1").arg(dns0));
+            applied.append(QStringLiteral("DNS #1 : %1").arg(dns1));
+            const bool manual = method == QLatin1String("manual");
+            ethernet->setMethod(manual ? QStringLiteral("manual") : QStringLiteral("auto"));
+            IPv4 *config = ethernet->config();
+            config->setAddress(manual ? address : QString());
+            config->setMask(manual ? netmask : QString());
+            config->setGateway(manual ? gateway : QString());
+            config->setDns0(manual ? dns0 : QString());
+            config->setDns1(manual ? dns1 : QString());
+            qInfo().noquote().nospace() << Tag << "Applying Ethernet configuration to eth0";
+            ethernet->save();
+        } else {
+            qWarning().noquote().nospace() << Tag << "WARN: Active ethernet interface is not 'eth0' : "
+                                           << ethernet->interface();
+        }
+    }
+
+    if (!applied.isEmpty()) {
+        m_inspector.audioPlay(ValidSound);
+        m_board.setLedValid();
+        emit barcodeConfigurationApplied(applied);
+    }
+}
