@@ -2,6 +2,11 @@
 #include "servicedouble.h"
 #include "waituntil.h"
 
+#include "mqtt/mqttclient.h"
+#include "network/ethernet.h"
+#include "network/ipv4.h"
+#include "network/network.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -278,6 +283,31 @@ private slots:
         QCOMPARE(service->lastJson(topic), content);
         QCOMPARE(service->count(topic), 1);
         QVERIFY(output().contains("maintenance barcode not scanned: "));
+    }
+
+    // The application's own network proxy reads the simulated state and sees its saved
+    // ethernet configuration come back from the service.
+    void networkProxyRoundTrip()
+    {
+        QVERIFY(startSimulator());
+        manager::MqttClient client;
+        client.setHostname(m_broker.host());
+        client.setPort(m_broker.port());
+        manager::Network network(client, QStringLiteral("orvo/network"));
+        client.connect();
+        manager::Ethernet *ethernet = network.ethernet();
+        QTRY_COMPARE(network.hostname(), QStringLiteral("orvo-validator-0142"));
+        QTRY_COMPARE(ethernet->interface(), QStringLiteral("eth0"));
+        QCOMPARE(ethernet->method(), QStringLiteral("auto"));
+        QCOMPARE(ethernet->ipv4()->address(), QStringLiteral("192.168.1.142"));
+
+        ethernet->setMethod(QStringLiteral("manual"));
+        ethernet->config()->setAddress(QStringLiteral("192.168.7.30"));
+        ethernet->config()->setMask(QStringLiteral("255.255.255.0"));
+        ethernet->config()->setGateway(QStringLiteral("192.168.7.1"));
+        ethernet->save();
+        QTRY_COMPARE(ethernet->ipv4()->address(), QStringLiteral("192.168.7.30"));
+        QTRY_COMPARE(network.primaryConnection()->ipv4()->address(), QStringLiteral("192.168.7.30"));
     }
 
     // The demo passes through results, faults, out-of-service and the ignition, and goes on.
