@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include "app/settingslock.h"
+
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonValue>
@@ -35,6 +37,7 @@ Config::Config(const QString &fileName, const QVariantMap &defaults, QObject *pa
     , m_settings(defaults)
     , m_defaults(defaults)
 {
+    removeOwnerlessSettingsLock(m_fileName);
     if (!QFileInfo::exists(m_fileName)) {
         qWarning().noquote().nospace() << Tag << "Creating default config file : " << m_fileName;
         save();

@@ -1,10 +1,11 @@
 #include "eventmanager.h"
 
+#include "app/settingslock.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSettings>
 
 #include <algorithm>
@@ -41,21 +42,6 @@ int highestElement(QSettings &settings)
     return highest;
 }
 
-// The settings store guards each write with "<file>.lock". A writer killed between creating
-// that lock and writing its owner into it leaves a lock nobody can prove stale, and every save
-// would then block the GUI thread until the lock is old enough (half a minute). Only this
-// program writes the log, so at start such a lock is a leftover and can go.
-void removeOwnerlessLock(const QString &fileName)
-{
-    QLockFile lock(fileName + QStringLiteral(".lock"));
-    if (lock.tryLock(0))
-        return; // it was free; unlocking on scope exit removes our own lock again
-    qint64 pid = 0;
-    QString host;
-    QString app;
-    if (lock.error() == QLockFile::LockFailedError && !lock.getLockInfo(&pid, &host, &app))
-        lock.removeStaleLockFile();
-}
 } // namespace
 
 EventManager::EventManager(Config &config, QObject *parent)
@@ -239,8 +225,7 @@ void EventManager::update()
 
 void EventManager::load()
 {
-    if (QFileInfo::exists(m_fileName + QStringLiteral(".lock")))
-        removeOwnerlessLock(m_fileName);
+    removeOwnerlessSettingsLock(m_fileName);
     try {
         QSettings settings(m_fileName, QSettings::NativeFormat);
         const int highest = highestElement(settings);
