@@ -25,6 +25,12 @@ constexpr int SlackMs = 3000;
 
 const QString Ui = QStringLiteral("orvo/ui");
 
+// scripts/soak runs the long versions: more losses in a row and a bigger storm.
+bool soak()
+{
+    return qEnvironmentVariableIntValue("TESSIVO_SOAK") > 0;
+}
+
 // A TCP relay between the application and the broker. Cutting it drops the application's
 // connection without a DISCONNECT while the broker stays up, so the broker sends the last will.
 class Link : public QObject
@@ -127,7 +133,8 @@ void TestFaults::linkLossAnnouncesWillAndRecovers()
     const int subscriptions = subscribedTopics(log).size();
     QVERIFY(subscriptions >= 30);
 
-    for (int round = 1; round <= 3; ++round) {
+    const int rounds = soak() ? 20 : 3;
+    for (int round = 1; round <= rounds; ++round) {
         watcher.clear();
         log.clear();
         link.cut();
@@ -158,7 +165,8 @@ void TestFaults::brokerKilledAndRestarted()
     QTRY_COMPARE(app.manager().mqttClient().state(), manager::MqttTransport::Connected);
     const int subscriptions = subscribedTopics(log).size();
 
-    for (int round = 1; round <= 3; ++round) {
+    const int rounds = soak() ? 20 : 3;
+    for (int round = 1; round <= rounds; ++round) {
         log.clear();
         broker.kill();
         QTRY_COMPARE(app.manager().validator().reasonCode(), QStringLiteral("#0001"));
@@ -203,7 +211,7 @@ void TestFaults::payloadStormLeavesApplicationServing()
     QRandomGenerator random(20261208);
     const QByteArray valid = R"({"transaction": {"result": true, "type": 8, "details": {"minutes": 90}}, "service": true,
         "device": {"rfid": {"state": 2}, "ignition": true}, "state": {"hasRfid": true}})";
-    const int total = 5000;
+    const int total = soak() ? 100000 : 5000;
     for (int i = 0; i < total; ++i) {
         const QString &topic = targets.at(int(random.bounded(targets.size())));
         QByteArray payload;
@@ -228,7 +236,7 @@ void TestFaults::payloadStormLeavesApplicationServing()
             break;
         }
         case 4:
-            payload = i % 1200 == 4 ? QByteArray(1 << 20, '{') : QByteArray("[]");
+            payload = i % 1200 == 4 ? QByteArray(1 << 20, '{') : QByteArray("[]"); // 1 MiB now and then
             break;
         default:
             payload = valid;
