@@ -102,13 +102,12 @@ def make_icons():
     # A clockwise arrow that almost closes its circle, head at the top right.
     icons["retry"] = icon('<path d="%s"/>' % arc_path(12, 12, 8.5, 30, 285),
                           '<path d="%s"/>' % arrow_head(12, 12, 8.5, 285, 5.2))
-    # Three finder squares and a scatter of modules.
+    # Three finder squares and a few modules in the free corner.
     qr_fill = []
     for (x, y) in ((3, 3), (14, 3), (3, 14)):
         qr_fill.append('<rect x="%s" y="%s" width="3" height="3" rx="0.4"/>' % (x + 2, y + 2))
-    for (x, y) in ((14, 14), (17.5, 14), (14, 17.5), (19, 19), (17.5, 17.5), (19, 14.5),
-                   (11, 3), (11, 7), (3, 11), (7, 11), (11, 11)):
-        qr_fill.append('<rect x="%s" y="%s" width="2" height="2" rx="0.3"/>' % (x, y))
+    for (x, y) in ((14, 14), (18.5, 14), (16.25, 16.25), (14, 18.5), (18.5, 18.5)):
+        qr_fill.append('<rect x="%s" y="%s" width="2.5" height="2.5" rx="0.4"/>' % (f(x), f(y)))
     icons["qr-code"] = icon('<rect x="3" y="3" width="7" height="7" rx="1.2"/>'
                             '<rect x="14" y="3" width="7" height="7" rx="1.2"/>'
                             '<rect x="3" y="14" width="7" height="7" rx="1.2"/>',
