@@ -172,25 +172,32 @@ def make_background():
             '<stop offset="0.25" stop-color="%s" stop-opacity="1"/>'
             '<stop offset="0.75" stop-color="%s" stop-opacity="1"/>'
             '<stop offset="1" stop-color="%s" stop-opacity="0"/></linearGradient>'
-            % (ACCENT, ACCENT, ACCENT, ACCENT))
+            % (ACCENT, ACCENT, ACCENT, ACCENT)
+            # a faint grain: the gradients are only a few 8-bit levels deep and
+            # would show rings and bands on the panel without it
+            + '<filter id="grain" x="0" y="0" width="1" height="1">'
+            '<feTurbulence type="fractalNoise" baseFrequency="0.85" numOctaves="1" seed="3"/>'
+            '<feColorMatrix type="matrix" values="0 0 0 0 1  0 0 0 0 1  0 0 0 0 1  0 0 0 1.2 -0.6"/>'
+            '</filter>')
     body = ['<rect width="%d" height="%d" fill="url(#sky)"/>' % (w, h),
             '<ellipse cx="240" cy="420" rx="330" ry="330" fill="url(#glow)"/>']
     # A faint route map low on the screen: two lines with stops, in the way a
     # network map on a tram wall draws them.
-    route_a = "M-20 700 H120 Q150 700 171 679 L250 600 Q271 579 301 579 H500"
-    route_b = "M-20 742 H210 Q240 742 261 721 L330 652 Q351 631 381 631 H500"
+    route_a = "M-20 745 H130 Q160 745 181 724 L245 660 Q266 639 296 639 H500"
+    route_b = "M-20 785 H220 Q250 785 271 764 L320 715 Q341 694 371 694 H500"
     body.append('<g fill="none" stroke-linecap="round" stroke-linejoin="round">')
-    body.append('<path d="%s" stroke="%s" stroke-opacity="0.13" stroke-width="8"/>' % (route_a, ACCENT))
-    body.append('<path d="%s" stroke="%s" stroke-opacity="0.07" stroke-width="8"/>' % (route_b, WHITE))
+    body.append('<path d="%s" stroke="%s" stroke-opacity="0.11" stroke-width="8"/>' % (route_a, ACCENT))
+    body.append('<path d="%s" stroke="%s" stroke-opacity="0.06" stroke-width="8"/>' % (route_b, WHITE))
     body.append('</g>')
-    for (x, y, op) in ((60, 700, 0.16), (210, 640, 0.16), (360, 579, 0.16), (440, 579, 0.16)):
+    for (x, y, op) in ((60, 745, 0.14), (213, 692, 0.14), (350, 639, 0.14), (435, 639, 0.14)):
         body.append('<circle cx="%d" cy="%d" r="8" fill="%s" fill-opacity="%.2f" '
                     'stroke="%s" stroke-opacity="%.2f" stroke-width="4"/>' % (x, y, NAVY_MID, 1.0, ACCENT, op))
-    for (x, y) in ((150, 742), (295, 687), (430, 631)):
-        body.append('<circle cx="%d" cy="%d" r="8" fill="%s" stroke="%s" stroke-opacity="0.09" '
+    for (x, y) in ((150, 785), (295, 740), (430, 694)):
+        body.append('<circle cx="%d" cy="%d" r="8" fill="%s" stroke="%s" stroke-opacity="0.08" '
                     'stroke-width="4"/>' % (x, y, NAVY_BOTTOM, WHITE))
     # A hairline under the header band keeps the flag and clock on their own strip.
     body.append('<rect x="0" y="119" width="%d" height="1" fill="url(#fade)" fill-opacity="0.18"/>' % w)
+    body.append('<rect width="%d" height="%d" filter="url(#grain)" opacity="0.035"/>' % (w, h))
     write(os.path.join(SRC, "background.svg"), svg(w, h, "\n".join(body), defs))
 
 
