@@ -275,8 +275,9 @@ def make_nfc():
         # reader: a rounded pad with the contactless mark
         body.append('<rect x="%d" y="%d" width="170" height="170" rx="34" fill="%s" fill-opacity="%s" '
                     'stroke="%s" stroke-width="6"/>' % (cx - 85, cy - 85, ACCENT, "0.22" if lit else "0.10", ACCENT))
-        body.append('<path d="%s" fill="none" stroke="#FFFFFF" stroke-width="8" stroke-linecap="round"/>'
-                    % contactless_arcs(cx - 34, cy, (14, 31, 48, 65), 36))
+        if path[n][3] < 1.0:                  # an opaque card on the pad hides the mark
+            body.append('<path d="%s" fill="none" stroke="#FFFFFF" stroke-width="8" stroke-linecap="round"/>'
+                        % contactless_arcs(cx - 34, cy, (14, 31, 48, 65), 36))
         # answer waves spreading from the pad's edges
         for i in range(waves[n]):
             r = 108 + 16 * i
