@@ -62,6 +62,10 @@ EventManager::EventManager(Config &config, const QString &fileName, Clock clock,
 
 QString EventManager::defaultFileName()
 {
+    // An installed validator keeps its program read-only; its service names a writable place.
+    const QString named = qEnvironmentVariable("TESSIVO_EVENTS_FILE");
+    if (!named.isEmpty())
+        return named;
     return QCoreApplication::applicationDirPath() + QStringLiteral("/events.ini");
 }
 

@@ -40,6 +40,7 @@ public:
     // Every entry, oldest first.
     QList<Event *> events() const { return m_events; }
 
+    // "events.ini" beside the executable, or the file named by TESSIVO_EVENTS_FILE.
     static QString defaultFileName();
 
 public slots:
