@@ -263,7 +263,8 @@ void Diagnostics::setSerialFlowCtrl(int value)
 
 void Diagnostics::start(int intervalSec)
 {
-    qInfo().noquote().nospace() << Tag << QStringLiteral("Starting Diagnostic check (interval=%1 sec)").arg(intervalSec);
+    qInfo().noquote().nospace() << Tag
+                                << QStringLiteral("Starting Diagnostic check (interval=%1 sec)").arg(intervalSec);
     check();
     // A negative interval from the scene means no repetition, like 0.
     if (intervalSec > 0)

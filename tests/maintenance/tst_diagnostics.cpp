@@ -1,6 +1,8 @@
 #include "brokerfixture.h"
 #include "proxyrig.h"
 
+#include "app/config.h"
+#include "controller/guimanager.h"
 #include "maintenance/diagnostics.h"
 #include "network/network.h"
 #include "services/board.h"
@@ -154,6 +156,7 @@ private slots:
     void reportWriteFailure();
     void qrSummaryDecodes();
     void qrTooLongFailsCleanly();
+    void controllerReportHasSavedDeviceId();
 
 private:
     std::unique_ptr<BenchDiagnostics> make(Proxies &proxies, const QString &deviceId = QString());
@@ -759,7 +762,8 @@ void TestDiagnostics::reportWriteFailure()
     auto diagnostics = make(proxies);
     QSignalSpy finished(diagnostics.get(), &Diagnostics::saveReportFinished);
 
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\\[Diagnostics\\] ERROR: Could not save file : .+")));
+    QTest::ignoreMessage(QtCriticalMsg,
+                         QRegularExpression(QStringLiteral("^\\[Diagnostics\\] ERROR: Could not save file : .+")));
     diagnostics->saveReport();
 
     QCOMPARE(finished.count(), 1);
@@ -845,6 +849,44 @@ void TestDiagnostics::qrTooLongFailsCleanly()
 
     diagnostics->setRgbTest(QStringLiteral("OK"));
     QVERIFY(diagnostics->generateQr().startsWith(QStringLiteral("data:image/svg,")));
+}
+
+// The controller's diagnostics are one object for the scene and read the controller's own
+// device id, so an id saved after start-up is in the next report without a restart.
+void TestDiagnostics::controllerReportHasSavedDeviceId()
+{
+    // The controller installs the application's log handler; the test's own comes back after.
+    const QtMessageHandler testHandler = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(testHandler);
+    QFile conf(m_dir->filePath(QStringLiteral("gui.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[log]\nsyslog=false\nstderr=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
+                              "[gui]\ndeviceId=%2\n")
+                   .arg(m_broker.port())
+                   .arg(m_dir->filePath(QStringLiteral("serialnumber")))
+                   .toUtf8());
+    conf.close();
+    Config config(conf.fileName(), GUIManager::Defaults);
+    GUIManager controller(config, m_dir->filePath(QStringLiteral("events.ini")));
+    qInstallMessageHandler(testHandler);
+
+    Diagnostics *diagnostics = controller.property("diagnostics").value<Diagnostics *>();
+    QVERIFY(diagnostics);
+    QCOMPARE(controller.property("diagnostics").value<Diagnostics *>(), diagnostics);
+    controller.setDeviceId(QStringLiteral("TSV-0777"));
+    QSignalSpy finished(diagnostics, &Diagnostics::saveReportFinished);
+    const QString workingDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_paths.reportDir));
+    diagnostics->saveReport();
+    QDir::setCurrent(workingDir);
+
+    QCOMPARE(finished.count(), 1);
+    const QString message = finished.at(0).at(1).toString();
+    const QString prefix = QStringLiteral("Test report saved successfully:\n./TestReport_");
+    QVERIFY2(message.startsWith(prefix) && message.endsWith(QLatin1String(".txt")), qPrintable(message));
+    QFile file(m_paths.reportDir + QLatin1Char('/') + message.mid(message.indexOf(QLatin1String("TestReport_"))));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()).split('\n').at(3), reportLine(" Device UID       ", "TSV-0777"));
 }
 
 QTEST_MAIN(TestDiagnostics)
