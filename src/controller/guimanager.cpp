@@ -74,6 +74,7 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     , m_clock(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
     , m_session(config)
     , m_eventLog(config, eventLogFile)
+    , m_diagnostics(m_deviceId, m_board, m_network, m_validator)
 {
     m_rootContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "maintenance/diagnostics.h"
 #include "maintenance/eventmanager.h"
 #include "maintenance/sessionmanager.h"
 #include "mqtt/mqttclient.h"
@@ -40,6 +41,7 @@ class GUIManager : public QObject
     Q_PROPERTY(int shutdownDelaySec READ shutdownDelaySec WRITE setShutdownDelaySec NOTIFY shutdownDelaySecChanged)
     Q_PROPERTY(QColor screenSaverBg READ screenSaverBg NOTIFY screenSaverBgChanged)
     Q_PROPERTY(QString screenSaverImg READ screenSaverImg NOTIFY screenSaverImgChanged)
+    Q_PROPERTY(Diagnostics *diagnostics READ diagnostics NOTIFY diagnosticsChanged)
     Q_PROPERTY(manager::Update *update READ update NOTIFY updateChanged)
     Q_PROPERTY(manager::Clock *clock READ clock NOTIFY clockChanged)
     Q_PROPERTY(int animSwitchSec READ animSwitchSec WRITE setAnimSwitchSec NOTIFY animSwitchSecChanged)
@@ -66,6 +68,7 @@ public:
     QColor screenSaverBg() const;
     QString screenSaverImg() const;
     int animSwitchSec() const;
+    Diagnostics *diagnostics() { return &m_diagnostics; }
     manager::Update *update() { return &m_update; }
     manager::Clock *clock() { return &m_clock; }
 
@@ -116,6 +119,7 @@ signals:
     void displayOffMinChanged();
     void shutdownDelaySecChanged();
     void errorOccured(const QString &error);
+    void diagnosticsChanged();
     void updateChanged();
     void clockChanged();
     void barcodeConfigurationApplied(const QStringList &configList);
@@ -185,6 +189,7 @@ private:
     QTimer m_displayOffTimer;
     SessionManager m_session;
     EventManager m_eventLog;
+    Diagnostics m_diagnostics;
 
     bool m_translatorLoaded = false;
     int m_displayOffUnitMs = 60 * 1000;
