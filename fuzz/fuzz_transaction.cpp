@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char *>(data), int(size)));
-    const Transaction transaction(document.object());
+    const Transaction transaction(document.object(), nullptr);
     const QVariantMap map = transaction.toMap();
     (void)map;
     (void)transaction.details();
