@@ -1,5 +1,7 @@
 #include "network.h"
 
+#include "mqtt/monitor.h"
+
 #include "mqtt/jsonmessage.h"
 #include "mqtt/mqttclient.h"
 #include "network/ethernet.h"
@@ -53,17 +55,8 @@ void Network::refresh()
 
 void Network::monitor(int msec)
 {
-    // A negative interval cannot run a timer; it stops monitoring like 0 does.
-    if (msec <= 0) {
-        qInfo().noquote().nospace() << Tag << "Monitor stopped";
-        m_monitor.stop();
-        return;
-    }
-    qInfo().noquote().nospace() << Tag << "Monitor started : " << msec << " msec(s)";
-    m_monitor.setInterval(msec);
-    m_monitor.setSingleShot(false);
-    m_monitor.start();
-    refresh();
+    if (setMonitorInterval(m_monitor, msec, Tag))
+        refresh();
 }
 
 void Network::onMqttReceived(const QByteArray &data, const QString &topic)

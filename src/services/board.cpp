@@ -1,5 +1,7 @@
 #include "board.h"
 
+#include "mqtt/monitor.h"
+
 #include "mqtt/jsonmessage.h"
 #include "mqtt/mqttclient.h"
 
@@ -176,16 +178,8 @@ void Board::refresh()
 
 void Board::monitor(int msec)
 {
-    if (msec == 0) {
-        qInfo().noquote().nospace() << Tag << "Monitor stopped";
-        m_monitorTimer.stop();
-        return;
-    }
-    qInfo().noquote().nospace() << Tag << "Monitor started : " << msec << " msec(s)";
-    m_monitorTimer.setInterval(msec);
-    m_monitorTimer.setSingleShot(false);
-    m_monitorTimer.start();
-    refresh();
+    if (setMonitorInterval(m_monitorTimer, msec, Tag))
+        refresh();
 }
 
 void Board::setPeripheralPower(const QString &peripheral, bool value)
