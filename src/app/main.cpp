@@ -1,6 +1,7 @@
 #include "app/cliargs.h"
 #include "app/config.h"
 #include "app/resources.h"
+#include "app/screenshots.h"
 #include "controller/guimanager.h"
 
 #include <QDebug>
@@ -33,5 +34,7 @@ int main(int argc, char *argv[])
 
     GUIManager manager(config);
     manager.load();
+    // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.
+    Screenshots screenshots(manager, qEnvironmentVariable("TESSIVO_SCREENSHOTS"));
     return app.exec();
 }
