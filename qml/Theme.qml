@@ -100,6 +100,7 @@ QtObject {
     readonly property int popupHeight: 200
     readonly property int popupImageExtra: 100
     readonly property size popupImageSize: Qt.size(200, 200)
+    readonly property color popupShade: Qt.rgba(0, 0, 0, 0.6)
     readonly property int popupBorder: 2
     readonly property int popupPointSize: 10
     readonly property int popupButtonWidth: 100

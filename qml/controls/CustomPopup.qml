@@ -28,6 +28,11 @@ Popup {
     focus: true
     closePolicy: isDialog ? Popup.NoAutoClose : Popup.CloseOnReleaseOutside
 
+    // The dark theme's own shade is a light wash; a dark one keeps the page behind readable.
+    Overlay.modal: Rectangle {
+        color: Theme.popupShade
+    }
+
     background: Rectangle {
         color: root.Material.background
         border.color: root.Material.accent

@@ -12,7 +12,6 @@ Rectangle {
         anchors.centerIn: parent
         width: Theme.screenSaverImageSize
         height: Theme.screenSaverImageSize
-        sourceSize: Qt.size(Theme.screenSaverImageSize, Theme.screenSaverImageSize)
         fillMode: Image.PreserveAspectFit
         source: manager.screenSaverImg
     }
