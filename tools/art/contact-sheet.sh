@@ -12,7 +12,7 @@ for s in "$img"/Icons/*.svg; do
 done
 montage -background '#071429' -fill white -label '%t' -geometry 96x96+14+14 -tile 9x \
     "$tmp"/*.png "$img/Icons/menu.png" "$tmp/icons.png"
-montage -background '#071429' -fill white -label '%d/%t' -geometry 150x150+8+8 -tile 8x \
+montage -background '#071429' -fill white -label '%t' -geometry 150x150+8+8 -tile 8x \
     "$img"/NFC/*.png "$img"/Barcode/*.png "$img"/Flags/*.png "$img/Icons/orvo.png" "$tmp/frames.png"
 montage -background '#071429' -geometry +10+10 -tile 2x "$img/background.png" "$tmp/frames.png" "$tmp/icons.png" "$out"
 echo "$out"

@@ -70,6 +70,20 @@ def arc_path(cx, cy, r, a0, a1):
     return "M%s %s A%s %s 0 %d %d %s %s" % (f(x0), f(y0), f(r), f(r), large, sweep, f(x1), f(y1))
 
 
+def arrow_head(cx, cy, r, a, size):
+    """A solid triangle at angle a of a circle travelled clockwise, pointing along the travel."""
+    ex = cx + r * math.cos(math.radians(a))
+    ey = cy + r * math.sin(math.radians(a))
+    t = math.radians(a + 90)                 # tangent of a clockwise (y down) turn
+    n = math.radians(a)                      # outward normal
+    tip = (ex + size * 0.75 * math.cos(t), ey + size * 0.75 * math.sin(t))
+    b0 = (ex - size * 0.25 * math.cos(t) + size * 0.62 * math.cos(n),
+          ey - size * 0.25 * math.sin(t) + size * 0.62 * math.sin(n))
+    b1 = (ex - size * 0.25 * math.cos(t) - size * 0.62 * math.cos(n),
+          ey - size * 0.25 * math.sin(t) - size * 0.62 * math.sin(n))
+    return "M%s %s L%s %s L%s %s Z" % (f(tip[0]), f(tip[1]), f(b0[0]), f(b0[1]), f(b1[0]), f(b1[1]))
+
+
 def contactless_arcs(cx, cy, radii, half_angle):
     """The contactless mark: arcs opening to the right around (cx, cy)."""
     return " ".join(arc_path(cx, cy, r, -half_angle, half_angle) for r in radii)
@@ -86,22 +100,14 @@ def make_icons():
                             '<path d="M12 9 V13.6"/>',
                             '<circle cx="12" cy="17.2" r="1.25"/>')
     # A clockwise arrow that almost closes its circle, head at the top right.
-    icons["retry"] = icon('<path d="%s"/>' % arc_path(12, 12.5, 8.5, -60, 245)
-                          + '<path d="M16.2 2.9 L16.3 5.2 L18.6 5.1" />'.replace(
-                              "M16.2 2.9 L16.3 5.2 L18.6 5.1", "M%s %s L%s %s L%s %s" % (
-                                  f(12 + 8.5 * math.cos(math.radians(-60)) - 0.2),
-                                  f(12.5 + 8.5 * math.sin(math.radians(-60)) - 4.1),
-                                  f(12 + 8.5 * math.cos(math.radians(-60))),
-                                  f(12.5 + 8.5 * math.sin(math.radians(-60))),
-                                  f(12 + 8.5 * math.cos(math.radians(-60)) + 4.1),
-                                  f(12.5 + 8.5 * math.sin(math.radians(-60)) + 0.3))))
-    # Three finder squares and a scatter of modules.
+    icons["retry"] = icon('<path d="%s"/>' % arc_path(12, 12, 8.5, 30, 285),
+                          '<path d="%s"/>' % arrow_head(12, 12, 8.5, 285, 5.2))
+    # Three finder squares and a few modules in the free corner.
     qr_fill = []
     for (x, y) in ((3, 3), (14, 3), (3, 14)):
         qr_fill.append('<rect x="%s" y="%s" width="3" height="3" rx="0.4"/>' % (x + 2, y + 2))
-    for (x, y) in ((14, 14), (17.5, 14), (14, 17.5), (19, 19), (17.5, 17.5), (19, 14.5),
-                   (11, 3), (11, 7), (3, 11), (7, 11), (11, 11)):
-        qr_fill.append('<rect x="%s" y="%s" width="2" height="2" rx="0.3"/>' % (x, y))
+    for (x, y) in ((14, 14), (18.5, 14), (16.25, 16.25), (14, 18.5), (18.5, 18.5)):
+        qr_fill.append('<rect x="%s" y="%s" width="2.5" height="2.5" rx="0.4"/>' % (f(x), f(y)))
     icons["qr-code"] = icon('<rect x="3" y="3" width="7" height="7" rx="1.2"/>'
                             '<rect x="14" y="3" width="7" height="7" rx="1.2"/>'
                             '<rect x="3" y="14" width="7" height="7" rx="1.2"/>',
@@ -166,25 +172,32 @@ def make_background():
             '<stop offset="0.25" stop-color="%s" stop-opacity="1"/>'
             '<stop offset="0.75" stop-color="%s" stop-opacity="1"/>'
             '<stop offset="1" stop-color="%s" stop-opacity="0"/></linearGradient>'
-            % (ACCENT, ACCENT, ACCENT, ACCENT))
+            % (ACCENT, ACCENT, ACCENT, ACCENT)
+            # a faint grain: the gradients are only a few 8-bit levels deep and
+            # would show rings and bands on the panel without it
+            + '<filter id="grain" x="0" y="0" width="1" height="1">'
+            '<feTurbulence type="fractalNoise" baseFrequency="0.85" numOctaves="1" seed="3"/>'
+            '<feColorMatrix type="matrix" values="0 0 0 0 1  0 0 0 0 1  0 0 0 0 1  0 0 0 1.2 -0.6"/>'
+            '</filter>')
     body = ['<rect width="%d" height="%d" fill="url(#sky)"/>' % (w, h),
             '<ellipse cx="240" cy="420" rx="330" ry="330" fill="url(#glow)"/>']
     # A faint route map low on the screen: two lines with stops, in the way a
     # network map on a tram wall draws them.
-    route_a = "M-20 700 H120 Q150 700 171 679 L250 600 Q271 579 301 579 H500"
-    route_b = "M-20 742 H210 Q240 742 261 721 L330 652 Q351 631 381 631 H500"
+    route_a = "M-20 745 H130 Q160 745 181 724 L245 660 Q266 639 296 639 H500"
+    route_b = "M-20 785 H220 Q250 785 271 764 L320 715 Q341 694 371 694 H500"
     body.append('<g fill="none" stroke-linecap="round" stroke-linejoin="round">')
-    body.append('<path d="%s" stroke="%s" stroke-opacity="0.13" stroke-width="8"/>' % (route_a, ACCENT))
-    body.append('<path d="%s" stroke="%s" stroke-opacity="0.07" stroke-width="8"/>' % (route_b, WHITE))
+    body.append('<path d="%s" stroke="%s" stroke-opacity="0.11" stroke-width="8"/>' % (route_a, ACCENT))
+    body.append('<path d="%s" stroke="%s" stroke-opacity="0.06" stroke-width="8"/>' % (route_b, WHITE))
     body.append('</g>')
-    for (x, y, op) in ((60, 700, 0.16), (210, 640, 0.16), (360, 579, 0.16), (440, 579, 0.16)):
+    for (x, y, op) in ((60, 745, 0.14), (213, 692, 0.14), (350, 639, 0.14), (435, 639, 0.14)):
         body.append('<circle cx="%d" cy="%d" r="8" fill="%s" fill-opacity="%.2f" '
                     'stroke="%s" stroke-opacity="%.2f" stroke-width="4"/>' % (x, y, NAVY_MID, 1.0, ACCENT, op))
-    for (x, y) in ((150, 742), (295, 687), (430, 631)):
-        body.append('<circle cx="%d" cy="%d" r="8" fill="%s" stroke="%s" stroke-opacity="0.09" '
+    for (x, y) in ((150, 785), (295, 740), (430, 694)):
+        body.append('<circle cx="%d" cy="%d" r="8" fill="%s" stroke="%s" stroke-opacity="0.08" '
                     'stroke-width="4"/>' % (x, y, NAVY_BOTTOM, WHITE))
     # A hairline under the header band keeps the flag and clock on their own strip.
     body.append('<rect x="0" y="119" width="%d" height="1" fill="url(#fade)" fill-opacity="0.18"/>' % w)
+    body.append('<rect width="%d" height="%d" filter="url(#grain)" opacity="0.035"/>' % (w, h))
     write(os.path.join(SRC, "background.svg"), svg(w, h, "\n".join(body), defs))
 
 
@@ -251,8 +264,8 @@ def make_nfc():
             '<stop offset="0" stop-color="%s" stop-opacity="0.45"/>'
             '<stop offset="1" stop-color="%s" stop-opacity="0"/></radialGradient>' % (ACCENT, ACCENT))
     # card centre, angle, opacity per frame; the top right stays clear for the caption beside it
-    path = [(70, 60, -28, 0.35), (95, 95, -22, 0.65), (120, 130, -15, 0.9), (140, 155, -8, 1.0),
-            (146, 162, -6, 1.0), (146, 162, -6, 1.0), (146, 162, -6, 1.0)]
+    path = [(92, 80, -24, 0.35), (110, 113, -18, 0.65), (128, 145, -12, 0.9), (145, 176, -7, 1.0),
+            (148, 182, -5, 1.0), (148, 182, -5, 1.0), (148, 182, -5, 1.0)]
     waves = [0, 0, 0, 0, 1, 2, 3]
     for n in range(7):
         body = []
@@ -262,13 +275,14 @@ def make_nfc():
         # reader: a rounded pad with the contactless mark
         body.append('<rect x="%d" y="%d" width="170" height="170" rx="34" fill="%s" fill-opacity="%s" '
                     'stroke="%s" stroke-width="6"/>' % (cx - 85, cy - 85, ACCENT, "0.22" if lit else "0.10", ACCENT))
-        body.append('<path d="%s" fill="none" stroke="#FFFFFF" stroke-width="9" stroke-linecap="round"/>'
-                    % contactless_arcs(cx - 40, cy, (16, 36, 56, 76), 38))
+        if path[n][3] < 1.0:                  # an opaque card on the pad hides the mark
+            body.append('<path d="%s" fill="none" stroke="#FFFFFF" stroke-width="8" stroke-linecap="round"/>'
+                        % contactless_arcs(cx - 34, cy, (14, 31, 48, 65), 36))
         # answer waves spreading from the pad's edges
         for i in range(waves[n]):
-            r = 100 + 18 * i
+            r = 108 + 16 * i
             op = 0.95 - 0.25 * i
-            for (a0, a1) in ((-35, 35), (145, 215)):
+            for (a0, a1) in ((-30, 30), (150, 210)):
                 body.append('<path d="%s" fill="none" stroke="%s" stroke-opacity="%s" stroke-width="7" '
                             'stroke-linecap="round"/>' % (arc_path(cx, cy, r, a0, a1), ACCENT, f(op)))
         x, y, a, op = path[n]
@@ -351,7 +365,7 @@ def make_barcode():
             '<stop offset="0" stop-color="%s" stop-opacity="0.40"/>'
             '<stop offset="1" stop-color="%s" stop-opacity="0"/></radialGradient>' % (ACCENT, ACCENT))
     rise = [(70, 0.35), (40, 0.7), (12, 0.95), (0, 1), (0, 1), (0, 1), (0, 1), (0, 1), (0, 1)]
-    beam = [None, None, None, 74, 100, 126, 152, 178, None]
+    beam = [None, None, None, 18, 42, 66, 90, 114, None]   # down the code, then off its foot
     for n in range(9):
         body = []
         done = n == 8
@@ -370,8 +384,9 @@ def make_barcode():
                     'stroke-linejoin="round"/>' % (corners, corner_col))
         if beam[n] is not None:
             by = ty + beam[n]
-            body.append('<rect x="%d" y="%d" width="%d" height="34" fill="url(#beam)"/>'
-                        % (vx0 + 6, by - 34, vx1 - vx0 - 12))
+            trail = min(34, by - ty)           # the glow stays on the paper
+            body.append('<rect x="%d" y="%d" width="%d" height="%d" fill="url(#beam)"/>'
+                        % (vx0 + 6, by - trail, vx1 - vx0 - 12, trail))
             body.append('<rect x="%d" y="%d" width="%d" height="5" rx="2.5" fill="%s"/>'
                         % (vx0 - 4, by - 2, vx1 - vx0 + 8, ACCENT))
         write(os.path.join(SRC, "barcode-%d.svg" % n), svg(w, h, "\n".join(body), defs))
@@ -385,35 +400,42 @@ def make_menu():
 def make_logo():
     """The screen-saver mark: an emblem and the lower-case word drawn from circles and strokes."""
     wdt, hgt = 300, 120
-    sw = 11                      # letter stroke
-    base, xh = 86, 46            # baseline and x-height of the word
+    sw = 10                      # letter stroke
+    base, xh = 82, 44            # baseline and x-height of the word
     mid = base - xh / 2
-    r = xh / 2 - sw / 2
+    r = xh / 2 - sw / 2          # radius of the o's centre line
     parts = ['<g fill="none" stroke="#FFFFFF" stroke-width="%d" stroke-linecap="round" '
              'stroke-linejoin="round">' % sw]
-    # emblem: a ring with the contactless arcs leaving it, like a card being read
-    parts.append('<circle cx="47" cy="60" r="30" stroke-width="8"/>')
-    parts.append('<circle cx="47" cy="60" r="9" fill="#FFFFFF" stroke="none"/>')
-    parts.append('<path d="%s" stroke-width="6"/>' % contactless_arcs(47, 60, (42,), 30))
-    x = 112
+    # emblem: a ring with a reader's arcs leaving it, like a card being read
+    ecx, ecy = 34, mid
+    parts.append('<circle cx="%s" cy="%s" r="22" stroke-width="7"/>' % (f(ecx), f(ecy)))
+    parts.append('<circle cx="%s" cy="%s" r="7" fill="#FFFFFF" stroke="none"/>' % (f(ecx), f(ecy)))
+    parts.append('<path d="%s" stroke-width="5"/>' % contactless_arcs(ecx, ecy, (32, 42), 32))
+    x = 96                       # left edge of the word
+    gap = 9
     # o
-    parts.append('<circle cx="%s" cy="%s" r="%s"/>' % (f(x + r + sw / 2), f(mid), f(r)))
-    x += 2 * r + sw + 12
+    parts.append('<circle cx="%s" cy="%s" r="%s"/>' % (f(x + sw / 2 + r), f(mid), f(r)))
+    x += 2 * r + sw + gap
     # r: stem and a shoulder
     sx = x + sw / 2
-    parts.append('<path d="M%s %s V%s"/>' % (f(sx), f(base - sw / 2), f(base - xh + sw / 2)))
-    parts.append('<path d="M%s %s Q%s %s %s %s"/>' % (f(sx), f(mid + 2), f(sx + 2), f(base - xh + sw / 2),
-                                                    f(sx + 26), f(base - xh + sw / 2)))
-    x += 26 + sw + 8
+    top = base - xh + sw / 2
+    parts.append('<path d="M%s %s V%s"/>' % (f(sx), f(base - sw / 2), f(top)))
+    parts.append('<path d="M%s %s C%s %s %s %s %s %s"/>' % (f(sx), f(mid + 4), f(sx), f(top + 4),
+                                                         f(sx + 8), f(top), f(sx + 24), f(top)))
+    x += 24 + sw + gap - 4
     # v
-    parts.append('<path d="M%s %s L%s %s L%s %s"/>' % (f(x + sw / 2), f(base - xh + sw / 2),
-                                                      f(x + 20 + sw / 2), f(base - sw / 2),
-                                                      f(x + 40 + sw / 2), f(base - xh + sw / 2)))
-    x += 40 + sw + 10
+    parts.append('<path d="M%s %s L%s %s L%s %s"/>' % (f(x + sw / 2), f(top), f(x + sw / 2 + 19), f(base - sw / 2),
+                                                      f(x + sw / 2 + 38), f(top)))
+    x += 38 + sw + gap
     # o
-    parts.append('<circle cx="%s" cy="%s" r="%s"/>' % (f(x + r + sw / 2), f(mid), f(r)))
+    parts.append('<circle cx="%s" cy="%s" r="%s"/>' % (f(x + sw / 2 + r), f(mid), f(r)))
+    x += 2 * r + sw
     parts.append('</g>')
-    write(os.path.join(SRC, "orvo.svg"), svg(wdt, hgt, "".join(parts)))
+    # centre the whole mark in the box
+    left, right = ecx - 25.5, x
+    shift = (wdt - (right - left)) / 2 - left
+    body = '<g transform="translate(%s 0)">%s</g>' % (f(shift), "".join(parts))
+    write(os.path.join(SRC, "orvo.svg"), svg(wdt, hgt, body))
 
 
 if __name__ == "__main__":

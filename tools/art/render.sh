@@ -24,11 +24,12 @@ render() { # source.svg target.png
     rsvg-convert --format=png --output="$2" "$src/$1"
 }
 
-# quantise: palette PNG when it stays faithful; the background keeps its
-# smooth gradient through dithering
+# Palette PNGs where that stays faithful (pass pngquant options); without
+# options the file stays true colour, as the background does: its gradient
+# is only a few levels deep and a palette would band it.
 squeeze() { # file [pngquant options]
     f=$1; shift
-    if command -v pngquant >/dev/null; then
+    if [ $# -gt 0 ] && command -v pngquant >/dev/null; then
         pngquant --force --skip-if-larger --strip --output "$f" "$@" -- "$f" || true
     fi
     if command -v optipng >/dev/null; then
@@ -37,7 +38,7 @@ squeeze() { # file [pngquant options]
 }
 
 render background.svg "$img/background.png"
-squeeze "$img/background.png" --quality 80-100 --speed 1
+squeeze "$img/background.png"
 
 render flag-gr.svg "$img/Flags/gr.png"
 render flag-uk.svg "$img/Flags/uk.png"
