@@ -1,6 +1,7 @@
 #include "app/cliargs.h"
 #include "app/config.h"
 #include "app/resources.h"
+#include "app/runtimepaths.h"
 #include "app/screenshots.h"
 #include "controller/guimanager.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
     // The on-screen keyboard is an input-method plug-in; it must be chosen before the
     // application object loads the platform plug-ins.
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
+    runtimepaths::addLibraryPaths();
 
     QGuiApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tessivo"));

@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 #include "app/logger.h"
+#include "app/runtimepaths.h"
 #include "maintenance/event.h"
 #include "maintenance/user.h"
 #include "network/connection.h"
@@ -118,6 +119,7 @@ void GUIManager::initConfig()
 void GUIManager::initQml()
 {
     QQuickStyle::setStyle(QStringLiteral("Material"));
+    runtimepaths::addImportPaths(m_engine);
     qInfo().noquote().nospace() << Tag << "QtQuick Style name is : " << QQuickStyle::name();
 
     qmlRegisterType<Transaction>("com.orvo.ticketing.transaction", 1, 0, "Transaction");
