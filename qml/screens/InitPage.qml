@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
+import QtQuick.FreeVirtualKeyboard 1.0
 import ".."
 import "../controls"
 
@@ -46,6 +47,7 @@ Item {
             font.pointSize: 18
             horizontalAlignment: TextInput.AlignHCenter
             inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhPreferUppercase
+            // The panel's Enter reaches the field as Return, like a real keyboard's.
             onAccepted: root.save()
             onActiveFocusChanged: {
                 if (!activeFocus)
@@ -73,6 +75,34 @@ Item {
             highlighted: true
             enabled: root.serialValid
             onClicked: root.save()
+        }
+    }
+
+    // Rises from the bottom edge while the input method is up.
+    InputPanel {
+        id: inputPanel
+        objectName: "inputPanel"
+        z: 99
+        x: 0
+        y: root.height
+        width: root.width
+        height: Theme.keyboardHeight
+
+        // A transition, not a behaviour: the page's own sizing must not slide the panel.
+        states: State {
+            name: "shown"
+            when: Qt.inputMethod.visible
+            PropertyChanges {
+                target: inputPanel
+                y: root.height - inputPanel.height
+            }
+        }
+        transitions: Transition {
+            NumberAnimation {
+                properties: "y"
+                duration: Theme.keyboardSlideMs
+                easing.type: Easing.InOutQuad
+            }
         }
     }
 

@@ -5,6 +5,7 @@
 #include "app/config.h"
 #include "app/logger.h"
 #include "app/resources.h"
+#include "app/runtimepaths.h"
 #include "controller/guimanager.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QInputMethod>
 #include <QJsonDocument>
 #include <QQmlContext>
 #include <QQmlError>
@@ -120,6 +122,7 @@ private slots:
     void serialNumberRule_data();
     void serialNumberRule();
     void serialNumberSavedAfterConfirmation();
+    void serialTypedOnKeyboardPanel();
     void errorOpensInformationPopup();
 
 private:
@@ -207,7 +210,9 @@ void TestScene::startController(const QString &locale, bool withDeviceId)
     QVERIFY(!m_manager->engine().rootObjects().isEmpty());
     m_window = qobject_cast<QQuickWindow *>(m_manager->engine().rootObjects().first());
     QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    // The keyboard types into the focus object, which only an active window has.
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
     QVERIFY(m_service->waitFor(Ui + "/config"));
     // The proxies subscribe at construction; one round trip shows the subscriptions are live.
     QTRY_VERIFY(m_service->publish(Board + "/status", boardStatus(true)) && m_manager->board().status() == "online");
@@ -706,5 +711,41 @@ void TestScene::errorOpensInformationPopup()
     QTRY_VERIFY(!popup->property("opened").toBool());
 }
 
-QTEST_MAIN(TestScene)
+// Typed on the panel: the keyboard's Enter asks for the confirmation as the save button does,
+// and the panel goes down before the dialog.
+void TestScene::serialTypedOnKeyboardPanel()
+{
+    startController("en_IE", false);
+    QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
+    QTRY_VERIFY(shown("initPage"));
+    auto *panel = qobject_cast<QQuickItem *>(find("inputPanel"));
+    QVERIFY(panel);
+    QCOMPARE(panel->y(), m_window->height() * 1.0);
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("serialField"));
+    QTRY_VERIFY(qGuiApp->inputMethod()->isVisible());
+    QTRY_COMPARE(panel->y(), m_window->height() - 250.0);
+    for (const QString key : {"key_shift", "key_k", "key_1", "key_2", "key_3", "key_4", "key_5", "key_6", "key_7", "key_8"})
+        QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(key, panel));
+    QCOMPARE(text("serialField"), QStringLiteral("K12345678"));
+    QVERIFY(!shown("serialHint"));
+    shoot("initpage-keyboard");
+
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("key_enter", panel));
+    QObject *popup = find("serialConfirmPopup");
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QTRY_VERIFY(!qGuiApp->inputMethod()->isVisible());
+    QTRY_COMPARE(panel->y(), m_window->height() * 1.0);
+}
+
+int main(int argc, char *argv[])
+{
+    // As the application does: the on-screen keyboard's input method is chosen, and its folder
+    // known, before the application object loads the plug-ins.
+    qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
+    runtimepaths::addLibraryPaths();
+    QGuiApplication app(argc, argv);
+    TestScene test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_scene.moc"
