@@ -1,12 +1,15 @@
 #include "brokerfixture.h"
 #include "logcapture.h"
 #include "servicedouble.h"
+#include "waituntil.h"
 
 #include "app/config.h"
 #include "app/logger.h"
 #include "app/resources.h"
 #include "app/runtimepaths.h"
+#include "app/screenshots.h"
 #include "controller/guimanager.h"
+#include "validation/transaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -124,6 +127,10 @@ private slots:
     void serialNumberSavedAfterConfirmation();
     void serialTypedOnKeyboardPanel();
     void errorOpensInformationPopup();
+    void idlePageAlternatesAnimations();
+    void denyReasonsTranslated_data();
+    void denyReasonsTranslated();
+    void screenshotsFollowScreenChanges();
 
 private:
     void startController(const QString &locale, bool withDeviceId = true);
@@ -735,6 +742,71 @@ void TestScene::serialTypedOnKeyboardPanel()
     QTRY_VERIFY(popup->property("opened").toBool());
     QTRY_VERIFY(!qGuiApp->inputMethod()->isVisible());
     QTRY_COMPARE(panel->y(), m_window->height() * 1.0);
+}
+
+// With no switch interval the idle page plays the 7 card frames, then the 9 ticket frames,
+// then the card frames again, each with its invitation.
+void TestScene::idlePageAlternatesAnimations()
+{
+    startController("en_IE");
+    goOnline();
+    QObject *image = find("scanImage");
+    QVERIFY(image);
+    QStringList frames{image->property("source").toString()};
+    QStringList texts{text("scanText")};
+    QVERIFY(waitUntil([&] {
+        const QString source = image->property("source").toString();
+        if (source != frames.last()) {
+            frames << source;
+            texts << text("scanText");
+        }
+        return frames.size() == 17;
+    }, 10000));
+    QStringList expected;
+    for (int n = 0; n < 7; ++n)
+        expected << QStringLiteral("qrc:/qml/images/NFC/%1.png").arg(n);
+    for (int n = 0; n < 9; ++n)
+        expected << QStringLiteral("qrc:/qml/images/Barcode/%1.png").arg(n);
+    expected << "qrc:/qml/images/NFC/0.png";
+    QCOMPARE(frames, expected);
+    QCOMPARE(texts.mid(6, 2), QStringList({"SCAN\nYOUR CARD", "SCAN\nYOUR TICKET"}));
+    QCOMPARE(texts.last(), QStringLiteral("SCAN\nYOUR CARD"));
+}
+
+void TestScene::denyReasonsTranslated_data()
+{
+    QTest::addColumn<int>("id");
+    for (int id : {100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 200, 201, 202, 203, 204, 205, 206, 207,
+                   208, 209, 250, 255, 300, 301, 500, 999})
+        QTest::newRow(qPrintable(QString::number(id))) << id;
+}
+
+// The catalogue knows every refusal text the result record can give, under its exact English.
+void TestScene::denyReasonsTranslated()
+{
+    QFETCH(int, id);
+    const QJsonObject json{{"denyReason", QJsonObject{{"id", id}}}};
+    const QString english = Transaction(json, nullptr).denyReason();
+    QTranslator greek;
+    QVERIFY(greek.load(QStringLiteral(":/qml/translations/Tessivo_el_GR.qm")));
+    QVERIFY(QCoreApplication::installTranslator(&greek));
+    const QString translated = Transaction(json, nullptr).denyReason();
+    QCoreApplication::removeTranslator(&greek);
+    QVERIFY2(!english.isEmpty() && translated != english, qPrintable(english));
+}
+
+// Each screen change leaves one numbered picture of the window as it then looks.
+void TestScene::screenshotsFollowScreenChanges()
+{
+    startController("en_IE");
+    const QString folder = m_dir->filePath("shots");
+    Screenshots screenshots(*m_manager, folder);
+    QTRY_VERIFY(QFile::exists(folder + "/001-Busy.png"));
+    goOnline();
+    QTRY_VERIFY(QFile::exists(folder + "/002-ScanScreens.png"));
+    QImage shot(folder + "/002-ScanScreens.png");
+    QCOMPARE(shot.size(), QSize(480, 800));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"001-Busy.png", "002-ScanScreens.png"}));
 }
 
 int main(int argc, char *argv[])
