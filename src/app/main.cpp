@@ -2,6 +2,7 @@
 #include "app/config.h"
 #include "app/resources.h"
 #include "app/runtimepaths.h"
+#include "app/screenshots.h"
 #include "controller/guimanager.h"
 
 #include <QDebug>
@@ -35,5 +36,7 @@ int main(int argc, char *argv[])
 
     GUIManager manager(config);
     manager.load();
+    // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.
+    Screenshots screenshots(manager, qEnvironmentVariable("TESSIVO_SCREENSHOTS"));
     return app.exec();
 }

@@ -1,0 +1,23 @@
+import QtQuick 2.15
+import ".."
+import "../controls"
+
+// The ticket page, with a button over to the card page.
+Item {
+    id: root
+    objectName: "scanBarcodePage"
+
+    // Asks the window for another page without telling the controller.
+    signal screenRequested(string name)
+
+    ScanPage {
+        anchors.fill: parent
+        namePrefix: "scanBarcode"
+        framePath: "qrc:/qml/images/Barcode/"
+        frameCount: Theme.ticketFrames
+        text: manager.dynTr + qsTr("SCAN YOUR\nTICKET")
+        buttonText: manager.dynTr + qsTr("SCAN\nCARD")
+        buttonIcon: "qrc:/qml/images/Icons/nfc.svg"
+        onSwitchPressed: root.screenRequested("ScanCard")
+    }
+}

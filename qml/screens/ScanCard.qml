@@ -1,0 +1,23 @@
+import QtQuick 2.15
+import ".."
+import "../controls"
+
+// The card page, with a button over to the ticket page.
+Item {
+    id: root
+    objectName: "scanCardPage"
+
+    // Asks the window for another page without telling the controller.
+    signal screenRequested(string name)
+
+    ScanPage {
+        anchors.fill: parent
+        namePrefix: "scanCard"
+        framePath: "qrc:/qml/images/NFC/"
+        frameCount: Theme.cardFrames
+        text: manager.dynTr + qsTr("SCAN\nYOUR CARD")
+        buttonText: manager.dynTr + qsTr("SCAN\nTICKET")
+        buttonIcon: "qrc:/qml/images/Icons/qr-code.svg"
+        onSwitchPressed: root.screenRequested("ScanBarcode")
+    }
+}

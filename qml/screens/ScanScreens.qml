@@ -1,0 +1,69 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import ".."
+
+// The idle page: the card animation and the ticket animation take turns, each with its
+// invitation. With no switch interval configured the modes change after each full run of
+// frames; otherwise the interval timer switches them.
+Item {
+    id: root
+    objectName: "scanScreensPage"
+
+    property int mode: 0
+    property int frame: 0
+    readonly property int frameCount: mode === 0 ? Theme.cardFrames : Theme.ticketFrames
+    readonly property int switchInterval: manager.animSwitchSec > 0 ? manager.animSwitchSec : 0
+
+    function toggleMode() {
+        mode = 1 - mode
+    }
+
+    Timer {
+        objectName: "scanFrameTimer"
+        interval: Theme.scanFrameMs
+        repeat: true
+        running: root.visible
+        onTriggered: {
+            if (root.frame >= root.frameCount - 1) {
+                root.frame = 0
+                if (root.switchInterval === 0)
+                    root.toggleMode()
+            } else {
+                root.frame++
+            }
+        }
+    }
+
+    Timer {
+        objectName: "scanSwitchTimer"
+        interval: Math.max(1, root.switchInterval)
+        repeat: true
+        running: root.visible && root.switchInterval > 0
+        onTriggered: {
+            root.toggleMode()
+            root.frame = 0
+        }
+    }
+
+    Image {
+        objectName: "scanImage"
+        anchors.centerIn: parent
+        anchors.verticalCenterOffset: Theme.scanImageOffset
+        source: (root.mode === 0 ? "qrc:/qml/images/NFC/" : "qrc:/qml/images/Barcode/") + root.frame + ".png"
+    }
+
+    Label {
+        objectName: "scanText"
+        anchors.top: parent.top
+        anchors.topMargin: Theme.scanTextTop
+        anchors.right: parent.right
+        anchors.rightMargin: Theme.scanTextRightMargin
+        width: Theme.scanTextWidth
+        height: Theme.scanTextHeight
+        text: root.mode === 0 ? manager.dynTr + qsTr("SCAN\nYOUR CARD") : manager.dynTr + qsTr("SCAN\nYOUR TICKET")
+        font.pointSize: Theme.scanTextPointSize
+        font.bold: true
+        horizontalAlignment: Text.AlignRight
+        verticalAlignment: Text.AlignVCenter
+    }
+}

@@ -1,0 +1,823 @@
+#include "brokerfixture.h"
+#include "logcapture.h"
+#include "servicedouble.h"
+#include "waituntil.h"
+
+#include "app/config.h"
+#include "app/logger.h"
+#include "app/resources.h"
+#include "app/runtimepaths.h"
+#include "app/screenshots.h"
+#include "controller/guimanager.h"
+#include "validation/transaction.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QInputMethod>
+#include <QJsonDocument>
+#include <QQmlContext>
+#include <QQmlError>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTouchDevice>
+#include <QTranslator>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString Ui = QStringLiteral("orvo/ui");
+const QString Blm = QStringLiteral("orvo/blm");
+const QString Board = QStringLiteral("orvo/board");
+
+QJsonObject statusOnline()
+{
+    return QJsonObject{
+        {"service", true},
+        {"device", QJsonObject{{"rfid", QJsonObject{{"state", 1}}},
+                               {"barcode", QJsonObject{{"active", true}, {"enabled", false}}}}},
+        {"state", QJsonObject{{"init", false}, {"hasRfid", true}, {"hasNtp", true}, {"hasRoute", true},
+                              {"hasQr", true}, {"hasObu", true}}},
+    };
+}
+
+QJsonObject statusWith(const QString &flag, bool value)
+{
+    QJsonObject status = statusOnline();
+    QJsonObject state = status.value("state").toObject();
+    state.insert(flag, value);
+    status.insert("state", state);
+    return status;
+}
+
+QJsonObject boardStatus(bool ignition)
+{
+    return QJsonObject{{"service", true}, {"device", QJsonObject{{"active", true}, {"ignition", ignition}}}};
+}
+
+// A validation result as the service publishes it.
+QJsonObject result(QJsonObject transaction)
+{
+    return QJsonObject{{"transaction", transaction}};
+}
+
+QJsonObject cardResult(bool valid, int type, int denyReason, const QJsonObject &card)
+{
+    QJsonObject transaction{{"result", valid}, {"type", type}, {"fareProductName", "Monthly Pass"}, {"card", card}};
+    if (denyReason)
+        transaction.insert("denyReason", QJsonObject{{"id", denyReason}});
+    return result(transaction);
+}
+
+QJsonObject barcodeResult(int transferMinutes)
+{
+    return result(QJsonObject{{"result", true}, {"type", 0}, {"fareProductName", "90 Minutes"},
+                              {"barcode", QJsonObject{{"transferRemainingMin", transferMinutes}}}});
+}
+
+// The page each screen name shows.
+const QList<QPair<QString, QString>> Pages = {
+    {"InitPage", "initPage"}, {"Busy", "busyPage"}, {"ScanCard", "scanCardPage"},
+    {"ScanBarcode", "scanBarcodePage"}, {"ScanScreens", "scanScreensPage"}, {"Valid", "validPage"},
+    {"Invalid", "invalidPage"}, {"AlreadyValid", "alreadyValidPage"}, {"Retry", "retryPage"},
+    {"OutOfOrder", "outOfOrderPage"}, {"OutOfService", "outOfServicePage"},
+    {"ScreenSaver", "screenSaverPage"}, {"Settings", "settingsPage"}, {"Login", "loginPage"},
+};
+
+// Texts that only a formatting slip would put on a passenger's screen.
+const QStringList Garbage = {"undefined", "NaN", "Invalid Date", "null", "[object", "Infinity"};
+
+} // namespace
+
+// The scene as it runs: the real controller loads the real scene under a real X server, with
+// a broker and a service double playing the validation and board services.
+class TestScene : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void screenTableShowsOnePage_data();
+    void screenTableShowsOnePage();
+    void passengerScreensInBothLanguages_data();
+    void passengerScreensInBothLanguages();
+    void periodTexts_data();
+    void periodTexts();
+    void detailBlockByType_data();
+    void detailBlockByType();
+    void damagedTransactionShowsNoGarbage_data();
+    void damagedTransactionShowsNoGarbage();
+    void flagButtonSwitchesLanguage();
+    void scanPagesSwitchLocally();
+    void maintenanceGesture_data();
+    void maintenanceGesture();
+    void serialNumberRule_data();
+    void serialNumberRule();
+    void serialNumberSavedAfterConfirmation();
+    void serialTypedOnKeyboardPanel();
+    void errorOpensInformationPopup();
+    void idlePageAlternatesAnimations();
+    void denyReasonsTranslated_data();
+    void denyReasonsTranslated();
+    void screenshotsFollowScreenChanges();
+
+private:
+    void startController(const QString &locale, bool withDeviceId = true);
+    void goOnline();
+    void shoot(const QString &name);
+    QObject *find(const QString &objectName, QObject *under = nullptr) const;
+    QString text(const QString &objectName, QObject *under = nullptr) const;
+    bool shown(const QString &objectName, QObject *under = nullptr) const;
+    QStringList visibleTexts(QObject *under) const;
+    QPoint centreOf(const QString &objectName, QObject *under = nullptr) const;
+
+    QScopedPointer<BrokerFixture> m_broker;
+    QScopedPointer<ServiceDouble> m_service;
+    QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<Config> m_config;
+    QScopedPointer<GUIManager> m_manager;
+    QQuickWindow *m_window = nullptr;
+    QStringList m_qmlWarnings;
+    QString m_artifacts;
+    QTouchDevice *m_touch = nullptr;
+};
+
+void TestScene::initTestCase()
+{
+    initTessivoResources();
+    manager::Logger::instance();
+    QCoreApplication::setApplicationName(QStringLiteral("Tessivo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
+    QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
+    QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
+    QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
+
+    m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/scene";
+    QVERIFY(QDir().mkpath(m_artifacts));
+    m_touch = QTest::createTouchDevice();
+
+    m_broker.reset(new BrokerFixture);
+    QVERIFY(m_broker->start());
+}
+
+void TestScene::init()
+{
+    m_qmlWarnings.clear();
+    m_dir.reset(new QTemporaryDir);
+    m_service.reset(new ServiceDouble(m_broker->port()));
+    QVERIFY(m_service->start());
+    QVERIFY(m_service->subscribe("#"));
+}
+
+void TestScene::cleanup()
+{
+    // Every slip of the scene (a failed binding, an undefined assignment, a missing image)
+    // fails the test that caused it, with the screenshot taken so far kept beside the log.
+    const QStringList warnings = m_qmlWarnings;
+    m_manager.reset();
+    m_window = nullptr;
+    m_config.reset();
+    m_service.reset();
+    m_dir.reset();
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+void TestScene::startController(const QString &locale, bool withDeviceId)
+{
+    const QString serial = m_dir->filePath("serialnumber");
+    if (withDeviceId) {
+        QFile file(serial);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("K00000042\n");
+    }
+    QFile conf(m_dir->filePath("gui.conf"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[log]\nsyslog=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
+                              "[gui]\ndeviceId=%2\nlocale=%3\n")
+                   .arg(m_broker->port()).arg(serial, locale).toUtf8());
+    conf.close();
+    m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
+    m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
+    connect(&m_manager->engine(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &errors) {
+        for (const QQmlError &error : errors)
+            m_qmlWarnings << error.toString();
+    });
+    m_manager->load();
+    QVERIFY(!m_manager->engine().rootObjects().isEmpty());
+    m_window = qobject_cast<QQuickWindow *>(m_manager->engine().rootObjects().first());
+    QVERIFY(m_window);
+    // The keyboard types into the focus object, which only an active window has.
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(m_service->waitFor(Ui + "/config"));
+    // The proxies subscribe at construction; one round trip shows the subscriptions are live.
+    QTRY_VERIFY(m_service->publish(Board + "/status", boardStatus(true)) && m_manager->board().status() == "online");
+}
+
+void TestScene::goOnline()
+{
+    QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
+    QTRY_VERIFY(shown("scanScreensPage"));
+}
+
+void TestScene::shoot(const QString &name)
+{
+    const QString path = m_artifacts + "/" + name + ".png";
+    QVERIFY2(m_window->grabWindow().save(path), qPrintable(path));
+}
+
+QObject *TestScene::find(const QString &objectName, QObject *under) const
+{
+    // Pages sit in loaders and pop-ups in the overlay: walk object and item trees both.
+    QList<QObject *> queue{under ? under : m_window};
+    QSet<QObject *> seen;
+    while (!queue.isEmpty()) {
+        QObject *object = queue.takeFirst();
+        if (!object || seen.contains(object))
+            continue;
+        seen.insert(object);
+        if (object->objectName() == objectName)
+            return object;
+        queue << object->children();
+        if (auto *item = qobject_cast<QQuickItem *>(object)) {
+            for (QQuickItem *child : item->childItems())
+                queue << child;
+        } else if (auto *window = qobject_cast<QQuickWindow *>(object)) {
+            queue << window->contentItem();
+        } else if (object->metaObject()->indexOfProperty("contentItem") >= 0) {
+            queue << object->property("contentItem").value<QQuickItem *>();
+        }
+    }
+    return nullptr;
+}
+
+QString TestScene::text(const QString &objectName, QObject *under) const
+{
+    QObject *object = find(objectName, under);
+    return object ? object->property("text").toString() : QStringLiteral("<no %1>").arg(objectName);
+}
+
+bool TestScene::shown(const QString &objectName, QObject *under) const
+{
+    auto *item = qobject_cast<QQuickItem *>(find(objectName, under));
+    return item && item->isVisible();
+}
+
+QStringList TestScene::visibleTexts(QObject *under) const
+{
+    QStringList texts;
+    auto *item = qobject_cast<QQuickItem *>(under);
+    if (!item || !item->isVisible())
+        return texts;
+    if (item->metaObject()->indexOfProperty("text") >= 0)
+        texts << item->property("text").toString();
+    for (QQuickItem *child : item->childItems())
+        texts << visibleTexts(child);
+    return texts;
+}
+
+QPoint TestScene::centreOf(const QString &objectName, QObject *under) const
+{
+    auto *item = qobject_cast<QQuickItem *>(find(objectName, under));
+    return item ? item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint() : QPoint();
+}
+
+void TestScene::screenTableShowsOnePage_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<bool>("header");
+    for (const auto &page : Pages)
+        QTest::newRow(qPrintable(page.first)) << page.first << (page.first != "Settings" && page.first != "ScreenSaver");
+}
+
+// Exactly the page named by the controller's screen is shown; the header is on every page
+// but the settings area and the screen saver.
+void TestScene::screenTableShowsOnePage()
+{
+    QFETCH(QString, screen);
+    QFETCH(bool, header);
+    startController("en_IE");
+    m_manager->setScreen(screen);
+    for (const auto &page : Pages)
+        QTRY_COMPARE(shown(page.second), page.first == screen);
+    QCOMPARE(shown("header"), header);
+    QVERIFY(shown("versionLabel"));
+    QCOMPARE(text("versionLabel"), QStringLiteral("v1.0.21"));
+    if (screen == "ScreenSaver" || screen == "InitPage")
+        shoot(screen.toLower());
+}
+
+void TestScene::passengerScreensInBothLanguages_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QJsonObject>("payload");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("texts"); // objectName=expected text, in order
+    QTest::addColumn<QString>("shot");
+
+    const QJsonObject valid = cardResult(true, 5, 0, {{"storedJourneys", QJsonObject{{"after", 7}, {"transferRemainingMin", 45}}}});
+    const QJsonObject already = cardResult(false, 5, 207, {{"storedJourneys", QJsonObject{{"after", 6}, {"transferRemainingMin", 30}}}});
+    const QJsonObject refused = cardResult(false, 2, 205, {{"balanceBefore", 20}, {"balanceAfter", 20}});
+
+    QTest::newRow("ScanScreens en") << "en_IE" << "/status" << statusOnline() << "scanScreensPage"
+                                    << QStringList{"scanText=SCAN\nYOUR CARD"} << "scanscreens-en";
+    QTest::newRow("ScanScreens el") << "el_GR" << "/status" << statusOnline() << "scanScreensPage"
+                                    << QStringList{"scanText=ΣΑΡΩΣΤΕ ΤΗΝ\nΚΑΡΤΑ ΣΑΣ"} << "scanscreens-el";
+    QTest::newRow("Busy en") << "en_IE" << "/status" << statusWith("init", true) << "busyPage"
+                             << QStringList{"busyMessage=Please Wait"} << "busy-en";
+    QTest::newRow("Busy el") << "el_GR" << "/status" << statusWith("init", true) << "busyPage"
+                             << QStringList{"busyMessage=Παρακαλώ περιμένετε"} << "busy-el";
+    QTest::newRow("Valid en") << "en_IE" << "/rfid/scanned" << valid << "validPage"
+                              << QStringList{"validTitle=VALID", "validText=Monthly Pass",
+                                             "validDetailLeftHeading=Remaining", "validDetailLeftValue=45 mins",
+                                             "validDetailRightHeading=Trips", "validDetailRightValue=7"}
+                              << "valid-en";
+    QTest::newRow("Valid el") << "el_GR" << "/rfid/scanned" << valid << "validPage"
+                              << QStringList{"validTitle=ΕΓΚΥΡΟ", "validText=Monthly Pass",
+                                             "validDetailLeftHeading=Απομένουν", "validDetailLeftValue=45 λεπτά",
+                                             "validDetailRightHeading=Διαδρομές", "validDetailRightValue=7"}
+                              << "valid-el";
+    QTest::newRow("AlreadyValid en") << "en_IE" << "/rfid/scanned" << already << "alreadyValidPage"
+                                     << QStringList{"alreadyValidTitle=ALREADY VALIDATED", "alreadyValidText=Monthly Pass",
+                                                    "alreadyValidDetailLeftValue=30 mins", "alreadyValidDetailRightValue=6"}
+                                     << "alreadyvalid-en";
+    QTest::newRow("AlreadyValid el") << "el_GR" << "/rfid/scanned" << already << "alreadyValidPage"
+                                     << QStringList{"alreadyValidTitle=ΗΔΗ ΕΠΙΚΥΡΩΜΕΝΟ",
+                                                    "alreadyValidDetailLeftHeading=Απομένουν",
+                                                    "alreadyValidDetailRightHeading=Διαδρομές"}
+                                     << "alreadyvalid-el";
+    QTest::newRow("Invalid en") << "en_IE" << "/rfid/scanned" << refused << "invalidPage"
+                                << QStringList{"invalidTitle=INVALID", "invalidText=",
+                                               "invalidReason=The card does not have sufficient balance"}
+                                << "invalid-en";
+    QTest::newRow("Invalid el") << "el_GR" << "/rfid/scanned" << refused << "invalidPage"
+                                << QStringList{"invalidTitle=ΑΚΥΡΟ", "invalidReason=Η κάρτα δεν έχει επαρκές υπόλοιπο"}
+                                << "invalid-el";
+    QTest::newRow("Retry en") << "en_IE" << "/rfid/retry" << QJsonObject() << "retryPage"
+                              << QStringList{"retryTitle=PLEASE TRY AGAIN"} << "retry-en";
+    QTest::newRow("Retry el") << "el_GR" << "/rfid/retry" << QJsonObject() << "retryPage"
+                              << QStringList{"retryTitle=ΔΟΚΙΜΑΣΤΕ ΞΑΝΑ"} << "retry-el";
+    QTest::newRow("OutOfOrder en") << "en_IE" << "/status" << statusWith("hasRfid", false) << "outOfOrderPage"
+                                   << QStringList{"outOfOrderTitle=OUT OF ORDER", "outOfOrderText=#0004"} << "outoforder-en";
+    QTest::newRow("OutOfOrder el") << "el_GR" << "/status" << statusWith("hasRfid", false) << "outOfOrderPage"
+                                   << QStringList{"outOfOrderTitle=ΠΡΟΣΩΡΙΝΑ\nΕΚΤΟΣ ΛΕΙΤΟΥΡΓΙΑΣ", "outOfOrderText=#0004"}
+                                   << "outoforder-el";
+    QTest::newRow("OutOfService en") << "en_IE" << "/status" << statusWith("hasRoute", false) << "outOfServicePage"
+                                     << QStringList{"outOfServiceTitle=OUT OF SERVICE", "outOfServiceText="} << "outofservice-en";
+    QTest::newRow("OutOfService el") << "el_GR" << "/status" << statusWith("hasRoute", false) << "outOfServicePage"
+                                     << QStringList{"outOfServiceTitle=ΕΚΤΟΣ ΥΠΗΡΕΣΙΑΣ"} << "outofservice-el";
+}
+
+// Each passenger screen, reached as the service would lead to it, shows its page with the
+// texts of the chosen language, and the header above it.
+void TestScene::passengerScreensInBothLanguages()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, topic);
+    QFETCH(QJsonObject, payload);
+    QFETCH(QString, page);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, shot);
+    startController(locale);
+    if (topic != "/status")
+        goOnline();
+    QVERIFY(topic == "/rfid/retry" ? m_service->publish(Blm + topic, QByteArray())
+                                   : m_service->publish(Blm + topic, payload));
+    QTRY_VERIFY(shown(page));
+    QVERIFY(shown("header"));
+    for (const QString &pair : texts) {
+        const QString name = pair.section('=', 0, 0);
+        QTRY_COMPARE(text(name), pair.section('=', 1));
+        QVERIFY2(shown(name), qPrintable(name));
+    }
+    shoot(shot);
+}
+
+void TestScene::periodTexts_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<int>("minutes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("1441") << "en_IE" << 1441 << "1 day";
+    QTest::newRow("4320") << "en_IE" << 4320 << "3 days";
+    QTest::newRow("1440") << "en_IE" << 1440 << "24 hours";
+    QTest::newRow("121") << "en_IE" << 121 << "2 hours";
+    QTest::newRow("120") << "en_IE" << 120 << "120 mins";
+    QTest::newRow("1") << "en_IE" << 1 << "1 min";
+    QTest::newRow("1441 el") << "el_GR" << 1441 << "1 ημέρα";
+    QTest::newRow("1440 el") << "el_GR" << 1440 << "24 ώρες";
+    QTest::newRow("1 el") << "el_GR" << 1 << "1 λεπτό";
+}
+
+// Minutes read as days above a day, hours above two hours, minutes otherwise, in the
+// page's language.
+void TestScene::periodTexts()
+{
+    QFETCH(QString, locale);
+    QFETCH(int, minutes);
+    QFETCH(QString, expected);
+    startController(locale);
+    goOnline();
+    QVERIFY(m_service->publish(Blm + "/barcode/scanned", barcodeResult(minutes)));
+    QTRY_VERIFY(shown("validPage"));
+    QTRY_COMPARE(text("validDetailLeftValue"), expected);
+    QVERIFY(!shown("validDetailRight"));
+}
+
+void TestScene::detailBlockByType_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("denyReason");
+    QTest::addColumn<QJsonObject>("card");
+    QTest::addColumn<QStringList>("expected"); // left heading, left value, right heading, right value
+
+    const QJsonObject journeys{{"storedJourneys", QJsonObject{{"after", 4}, {"transferRemainingMin", 70}}}};
+    const QJsonObject balance{{"balanceBefore", 1000}, {"balanceAfter", 880}};
+    const QJsonObject purse{{"balanceAfter", 1250}, {"ePurse", QJsonObject{{"transferRemainingMin", 15}}}};
+    const QJsonObject pass{{"periodPass", QJsonObject{{"remainingMinutes", QJsonValue::Null}, {"remainingDays", 3}}}};
+    const QString expires = QLocale(QStringLiteral("en_IE")).toString(QDateTime::currentDateTime().addDays(3).date(), "d MMM yy");
+    const QStringList trips{"Remaining", "70 mins", "Trips", "4"};
+    const QStringList stored{"Deducted", "€1.20", "Balance", "€8.80"};
+
+    QTest::newRow("5 valid") << 5 << 0 << journeys << trips;
+    QTest::newRow("5 already") << 5 << 207 << journeys << trips;
+    QTest::newRow("12 already") << 12 << 207 << journeys << trips;
+    QTest::newRow("16 valid") << 16 << 0 << journeys << trips;
+    QTest::newRow("16 already") << 16 << 207 << journeys << QStringList();
+    QTest::newRow("2 valid") << 2 << 0 << balance << stored;
+    QTest::newRow("2 already") << 2 << 207 << balance << stored;
+    QTest::newRow("15 valid") << 15 << 0 << balance << stored;
+    QTest::newRow("15 already") << 15 << 207 << balance << QStringList();
+    QTest::newRow("14 valid") << 14 << 0 << purse << QStringList{"Remaining", "15 mins", "Balance", "€12.50"};
+    QTest::newRow("8 valid") << 8 << 0 << pass << QStringList{"Remaining", "3 days", "Expires", expires};
+    QTest::newRow("3 valid") << 3 << 0 << balance << QStringList();
+}
+
+// The figures under the label follow the product type; journeys (16) and stored value (15)
+// only on a first validation, unknown types show none.
+void TestScene::detailBlockByType()
+{
+    QFETCH(int, type);
+    QFETCH(int, denyReason);
+    QFETCH(QJsonObject, card);
+    QFETCH(QStringList, expected);
+    startController("en_IE");
+    goOnline();
+    QVERIFY(m_service->publish(Blm + "/rfid/scanned", cardResult(denyReason == 0, type, denyReason, card)));
+    const QString prefix = denyReason ? "alreadyValid" : "valid";
+    QTRY_VERIFY(shown(prefix + "Page"));
+    QTRY_COMPARE(m_manager->engine().rootContext()->contextProperty("transaction").toMap().value("type").toInt(), type);
+    QCOMPARE(shown(prefix + "DetailLeft"), !expected.isEmpty());
+    if (!expected.isEmpty()) {
+        QCOMPARE(QStringList({text(prefix + "DetailLeftHeading"), text(prefix + "DetailLeftValue"),
+                              text(prefix + "DetailRightHeading"), text(prefix + "DetailRightValue")}),
+                 expected);
+    }
+    if (QString(QTest::currentDataTag()) == "8 valid" || QString(QTest::currentDataTag()) == "2 valid")
+        shoot(QStringLiteral("valid-type%1-en").arg(type));
+}
+
+void TestScene::damagedTransactionShowsNoGarbage_data()
+{
+    QTest::addColumn<QVariant>("transaction");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("empty map") << QVariant(QVariantMap());
+    QTest::newRow("not a map") << QVariant(QStringLiteral("transaction"));
+    QTest::newRow("no details") << QVariant(QVariantMap{{"type", 8}, {"valid", true}});
+    QTest::newRow("type as text") << QVariant(QVariantMap{{"type", "5"}, {"fareProduct", 12}, {"details", "x"}});
+    QTest::newRow("period mistyped")
+        << QVariant(QVariantMap{{"type", 8}, {"details", QVariantMap{{"remaining", "abc"}, {"expires", "soon"}}}});
+    QTest::newRow("invalid expiry")
+        << QVariant(QVariantMap{{"type", 8}, {"details", QVariantMap{{"remaining", 90}, {"expires", QDateTime()}}}});
+    QTest::newRow("NaN amounts")
+        << QVariant(QVariantMap{{"type", 2}, {"details", QVariantMap{{"deducted", nan}, {"remaining", QVariant()}}}});
+    QTest::newRow("infinite minutes")
+        << QVariant(QVariantMap{{"type", 14}, {"details", QVariantMap{{"transferRemainingMin", inf}, {"remaining", inf}}}});
+    QTest::newRow("trips as list")
+        << QVariant(QVariantMap{{"type", 5}, {"details", QVariantMap{{"remaining", QVariantList{1, 2}}}}});
+    QTest::newRow("reason not text") << QVariant(QVariantMap{{"denyReason", QVariantMap{{"id", 3}}}});
+}
+
+// A result whose members are missing or of the wrong kind shows blanks, never a formatting
+// artefact, on each of the three result pages.
+void TestScene::damagedTransactionShowsNoGarbage()
+{
+    QFETCH(QVariant, transaction);
+    startController("en_IE");
+    m_manager->engine().rootContext()->setContextProperty("transaction", transaction);
+    for (const QString page : {"Valid", "AlreadyValid", "Invalid"}) {
+        m_manager->setScreen(page);
+        const QString name = page.left(1).toLower() + page.mid(1) + "Page";
+        QTRY_VERIFY(shown(name));
+        const QStringList texts = visibleTexts(find(name));
+        for (const QString &garbage : Garbage)
+            QVERIFY2(!texts.join('|').contains(garbage), qPrintable(page + ": " + texts.join('|')));
+    }
+
+    // The same through the service: members of the wrong JSON kind.
+    goOnline();
+    QVERIFY(m_service->publish(Blm + "/rfid/scanned",
+                               result(QJsonObject{{"result", true}, {"type", 8}, {"fareProductName", 5},
+                                                  {"card", QJsonObject{{"periodPass", "x"}}}})));
+    QTRY_VERIFY(shown("validPage"));
+    for (const QString &garbage : Garbage)
+        QVERIFY(!visibleTexts(find("validPage")).join('|').contains(garbage));
+}
+
+// The flag shows the other language and a tap switches every text to it and back.
+void TestScene::flagButtonSwitchesLanguage()
+{
+    startController("en_IE");
+    goOnline();
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("flagButton"));
+    QTRY_COMPARE(m_manager->language(), QStringLiteral("el_GR"));
+    QTRY_COMPARE(text("scanText"), QStringLiteral("ΣΑΡΩΣΤΕ ΤΗΝ\nΚΑΡΤΑ ΣΑΣ"));
+    const QString greekDate = QLocale(QStringLiteral("el_GR")).toString(QDate::currentDate(), "dd-MMM-yyyy");
+    QTRY_COMPARE(text("clockDate"), greekDate);
+    shoot("language-el");
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("flagButton"));
+    QTRY_COMPARE(m_manager->language(), QStringLiteral("en_IE"));
+    QTRY_COMPARE(text("scanText"), QStringLiteral("SCAN\nYOUR CARD"));
+    QTRY_COMPARE(text("clockDate"), QLocale(QStringLiteral("en_IE")).toString(QDate::currentDate(), "dd-MMM-yyyy"));
+}
+
+// The buttons on the card and ticket pages switch between them without the controller.
+void TestScene::scanPagesSwitchLocally()
+{
+    startController("el_GR");
+    goOnline();
+    m_manager->setScreen("ScanCard");
+    QTRY_VERIFY(shown("scanCardPage"));
+    QCOMPARE(text("scanCardButtonText"), QStringLiteral("ΣΑΡΩΣΗ\nΕΙΣΙΤΗΡΙΟΥ"));
+    shoot("scancard-el");
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("scanCardButton"));
+    QTRY_VERIFY(shown("scanBarcodePage"));
+    QVERIFY(!shown("scanCardPage"));
+    QCOMPARE(m_manager->screen(), QStringLiteral("ScanCard"));
+    QCOMPARE(text("scanBarcodeText"), QStringLiteral("ΣΑΡΩΣΤΕ ΤΟ\nΕΙΣΙΤΗΡΙΟ ΣΑΣ"));
+    shoot("scanbarcode-el");
+    m_manager->setLanguage("en_IE");
+    QTRY_COMPARE(text("scanBarcodeButtonText"), QStringLiteral("SCAN\nCARD"));
+    shoot("scanbarcode-en");
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("scanBarcodeButton"));
+    QTRY_VERIFY(shown("scanCardPage"));
+    QCOMPARE(text("scanCardText"), QStringLiteral("SCAN\nYOUR CARD"));
+    shoot("scancard-en");
+}
+
+void TestScene::maintenanceGesture_data()
+{
+    QTest::addColumn<int>("taps");
+    QTest::addColumn<bool>("hold");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("three taps") << 3 << false << "[QML][Clock] More than 2 taps detected within 1 sec.";
+    QTest::newRow("five taps") << 5 << false << "[QML][Clock] More than 2 taps detected within 1 sec.";
+    QTest::newRow("two taps") << 2 << false << QString();
+    QTest::newRow("press and hold") << 0 << true << "[QML][Clock] Press and hold detected";
+}
+
+// More than two taps on the clock within a second, or a press and hold, open the PIN page;
+// two taps only log.
+void TestScene::maintenanceGesture()
+{
+    QFETCH(int, taps);
+    QFETCH(bool, hold);
+    QFETCH(QString, line);
+    startController("en_IE");
+    goOnline();
+    LogCapture log;
+    const QPoint clock = centreOf("clockArea");
+    for (int i = 0; i < taps; ++i) {
+        QTest::touchEvent(m_window, m_touch).press(0, clock, m_window);
+        QTest::touchEvent(m_window, m_touch).release(0, clock, m_window);
+        QTest::qWait(20); // keeps the taps apart, well inside the one-second window
+    }
+    if (hold) {
+        QTest::touchEvent(m_window, m_touch).press(0, clock, m_window);
+        QTRY_COMPARE(m_manager->screen(), QStringLiteral("Login"));
+        QTest::touchEvent(m_window, m_touch).release(0, clock, m_window);
+    }
+    QObject *window = find("clockTapWindow");
+    QVERIFY(window);
+    QTRY_VERIFY(!window->property("running").toBool());
+    QCOMPARE(log.count("[QML] Clock tapped."), taps);
+    if (line.isEmpty()) {
+        QCOMPARE(m_manager->screen(), QStringLiteral("ScanScreens"));
+        QVERIFY(!log.contains("[QML][Clock]"));
+    } else {
+        QTRY_COMPARE(m_manager->screen(), QStringLiteral("Login"));
+        QTRY_VERIFY(shown("loginPage"));
+        QCOMPARE(log.count(line), 1);
+        QVERIFY(shown("header"));
+    }
+}
+
+void TestScene::serialNumberRule_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("K12345678") << "K12345678" << true;
+    QTest::newRow("C00000001") << "C00000001" << true;
+    QTest::newRow("CK12345678") << "CK12345678" << false;
+    QTest::newRow("K1234567") << "K1234567" << false;
+    QTest::newRow("K123456789") << "K123456789" << false;
+    QTest::newRow("k12345678") << "k12345678" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("trailing blank") << "K12345678 " << false;
+    QTest::newRow("other digits") << "K١٢٣٤٥٦٧٨" << false;
+}
+
+// One letter C or K and exactly eight digits enable saving; anything else keeps the hint.
+void TestScene::serialNumberRule()
+{
+    QFETCH(QString, serial);
+    QFETCH(bool, valid);
+    startController("en_IE", false);
+    QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
+    QTRY_VERIFY(shown("initPage"));
+    QVERIFY(find("serialField")->setProperty("text", serial));
+    QCOMPARE(shown("serialHint"), !valid);
+    QCOMPARE(find("saveButton")->property("enabled").toBool(), valid);
+}
+
+// A typed serial number is saved only after the confirmation's "Yes".
+void TestScene::serialNumberSavedAfterConfirmation()
+{
+    startController("el_GR", false);
+    QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
+    QTRY_VERIFY(shown("initPage"));
+    QCOMPARE(text("serialField"), QString());
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("serialField"));
+    QTRY_VERIFY(find("serialField")->property("activeFocus").toBool());
+    for (const char key : QByteArray("K1234567"))
+        QTest::keyClick(m_window, key);
+    QVERIFY(shown("serialHint"));
+    shoot("initpage-typing");
+    QTest::keyClick(m_window, '8');
+    QTRY_VERIFY(!shown("serialHint"));
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("saveButton"));
+    QObject *popup = find("serialConfirmPopup");
+    QVERIFY(popup);
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QCOMPARE(popup->property("text").toString(), QStringLiteral("Please confirm the serial number\n\nK12345678"));
+    QCOMPARE(text("popupYesButton", popup), QStringLiteral("Ναι"));
+    QCOMPARE(text("popupNoButton", popup), QStringLiteral("Όχι"));
+    shoot("initpage-confirm-el");
+
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupNoButton", popup));
+    // The modal shade stays until the closing transition has run.
+    QTRY_VERIFY(!popup->property("visible").toBool());
+    QCOMPARE(m_manager->deviceId(), QString());
+
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("saveButton"));
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QTRY_VERIFY(shown("popupYesButton", popup));
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupYesButton", popup));
+    QTRY_COMPARE(m_manager->deviceId(), QStringLiteral("K12345678"));
+    QTRY_VERIFY(!shown("initPage"));
+    QFile file(m_dir->filePath("serialnumber"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("K12345678"));
+}
+
+// A failure the controller reports opens the window's information pop-up, which a click closes.
+void TestScene::errorOpensInformationPopup()
+{
+    startController("en_IE", false);
+    // The serial number cannot be written into a folder that does not exist.
+    m_config->set("gui/deviceId", m_dir->filePath("missing/serialnumber"));
+    QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
+    QTRY_VERIFY(shown("initPage"));
+    QVERIFY(find("serialField")->setProperty("text", QStringLiteral("C87654321")));
+    QVERIFY(QMetaObject::invokeMethod(find("initPage"), "save"));
+    QObject *confirm = find("serialConfirmPopup");
+    QTRY_VERIFY(confirm->property("opened").toBool());
+    QTRY_VERIFY(shown("popupYesButton", confirm));
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupYesButton", confirm));
+
+    QObject *popup = find("errorPopup");
+    QVERIFY(popup);
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QVERIFY(popup->property("text").toString().contains("No such file or directory"));
+    QVERIFY(!popup->property("isDialog").toBool());
+    shoot("error-popup");
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupText", popup));
+    QTRY_VERIFY(!popup->property("opened").toBool());
+}
+
+// Typed on the panel: the keyboard's Enter asks for the confirmation as the save button does,
+// and the panel goes down before the dialog.
+void TestScene::serialTypedOnKeyboardPanel()
+{
+    startController("en_IE", false);
+    QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
+    QTRY_VERIFY(shown("initPage"));
+    auto *panel = qobject_cast<QQuickItem *>(find("inputPanel"));
+    QVERIFY(panel);
+    QCOMPARE(panel->y(), m_window->height() * 1.0);
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("serialField"));
+    QTRY_VERIFY(qGuiApp->inputMethod()->isVisible());
+    QTRY_COMPARE(panel->y(), m_window->height() - 250.0);
+    for (const QString key : {"key_shift", "key_k", "key_1", "key_2", "key_3", "key_4", "key_5", "key_6", "key_7", "key_8"})
+        QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(key, panel));
+    QCOMPARE(text("serialField"), QStringLiteral("K12345678"));
+    QVERIFY(!shown("serialHint"));
+    shoot("initpage-keyboard");
+
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("key_enter", panel));
+    QObject *popup = find("serialConfirmPopup");
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QTRY_VERIFY(!qGuiApp->inputMethod()->isVisible());
+    QTRY_COMPARE(panel->y(), m_window->height() * 1.0);
+}
+
+// With no switch interval the idle page plays the 7 card frames, then the 9 ticket frames,
+// then the card frames again, each with its invitation.
+void TestScene::idlePageAlternatesAnimations()
+{
+    startController("en_IE");
+    goOnline();
+    QObject *image = find("scanImage");
+    QVERIFY(image);
+    QStringList frames{image->property("source").toString()};
+    QStringList texts{text("scanText")};
+    QVERIFY(waitUntil([&] {
+        const QString source = image->property("source").toString();
+        if (source != frames.last()) {
+            frames << source;
+            texts << text("scanText");
+        }
+        return frames.size() == 17;
+    }, 10000));
+    QStringList expected;
+    for (int n = 0; n < 7; ++n)
+        expected << QStringLiteral("qrc:/qml/images/NFC/%1.png").arg(n);
+    for (int n = 0; n < 9; ++n)
+        expected << QStringLiteral("qrc:/qml/images/Barcode/%1.png").arg(n);
+    expected << "qrc:/qml/images/NFC/0.png";
+    QCOMPARE(frames, expected);
+    QCOMPARE(texts.mid(6, 2), QStringList({"SCAN\nYOUR CARD", "SCAN\nYOUR TICKET"}));
+    QCOMPARE(texts.last(), QStringLiteral("SCAN\nYOUR CARD"));
+}
+
+void TestScene::denyReasonsTranslated_data()
+{
+    QTest::addColumn<int>("id");
+    for (int id : {100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 200, 201, 202, 203, 204, 205, 206, 207,
+                   208, 209, 250, 255, 300, 301, 500, 999})
+        QTest::newRow(qPrintable(QString::number(id))) << id;
+}
+
+// The catalogue knows every refusal text the result record can give, under its exact English.
+void TestScene::denyReasonsTranslated()
+{
+    QFETCH(int, id);
+    const QJsonObject json{{"denyReason", QJsonObject{{"id", id}}}};
+    const QString english = Transaction(json, nullptr).denyReason();
+    QTranslator greek;
+    QVERIFY(greek.load(QStringLiteral(":/qml/translations/Tessivo_el_GR.qm")));
+    QVERIFY(QCoreApplication::installTranslator(&greek));
+    const QString translated = Transaction(json, nullptr).denyReason();
+    QCoreApplication::removeTranslator(&greek);
+    QVERIFY2(!english.isEmpty() && translated != english, qPrintable(english));
+}
+
+// Each screen change leaves one numbered picture of the window as it then looks.
+void TestScene::screenshotsFollowScreenChanges()
+{
+    startController("en_IE");
+    const QString folder = m_dir->filePath("shots");
+    Screenshots screenshots(*m_manager, folder);
+    QTRY_VERIFY(QFile::exists(folder + "/001-Busy.png"));
+    goOnline();
+    QTRY_VERIFY(QFile::exists(folder + "/002-ScanScreens.png"));
+    QImage shot(folder + "/002-ScanScreens.png");
+    QCOMPARE(shot.size(), QSize(480, 800));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"001-Busy.png", "002-ScanScreens.png"}));
+}
+
+int main(int argc, char *argv[])
+{
+    // As the application does: the on-screen keyboard's input method is chosen, and its folder
+    // known, before the application object loads the plug-ins.
+    qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
+    runtimepaths::addLibraryPaths();
+    QGuiApplication app(argc, argv);
+    TestScene test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_scene.moc"
