@@ -333,8 +333,10 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
             if (ok) {
                 kept.insert(member.key(), value);
             } else {
-                const QString shown = key == PasswordKey ? QStringLiteral("********")
-                                                         : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+                // The value as it came, in JSON notation ("1884" with its quotes); never a password.
+                const QString shown = key == PasswordKey
+                        ? QStringLiteral("********")
+                        : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
                 qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << shown;
             }
         }

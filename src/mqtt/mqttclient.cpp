@@ -193,47 +193,38 @@ void MqttClient::onReceived(const QByteArray &message, const QString &topic)
     emit received(message, topic.toUtf8());
 }
 
+QString MqttClient::errorText(MqttTransport::ClientError e) const
+{
+    switch (e) {
+    case MqttTransport::InvalidProtocolVersion:
+        return QStringLiteral("Invalid protocol version: %1. Broker does not accept a connection using the "
+                              "specified protocol version.").arg(m_client->protocolVersion());
+    case MqttTransport::IdRejected:
+        return QStringLiteral("Id rejected: %1. The client ID is malformed. This might be related to "
+                              "its length.").arg(m_client->clientId());
+    case MqttTransport::ServerUnavailable:
+        return QStringLiteral("Server unavailable: %1:%2. The network connection has been established, but the "
+                              "service is unavailable on the broker side.").arg(m_client->hostname()).arg(m_client->port());
+    case MqttTransport::BadUsernameOrPassword:
+        return QStringLiteral("Bad username or password. The data in the username or password is malformed.");
+    case MqttTransport::NotAuthorized:
+        return QStringLiteral("Not authorized: %1. The client is not authorized to connect.").arg(m_client->clientId());
+    case MqttTransport::TransportInvalid:
+        return QStringLiteral("Transport invalid: The underlying transport caused an error. For "
+                              "example, the connection might have been interrupted unexpectedly.");
+    case MqttTransport::ProtocolViolation:
+        return QStringLiteral("Protocol violation:The client encountered a protocol violation, and "
+                              "therefore closed the connection.");
+    default:
+        return QStringLiteral("Unknown error.");
+    }
+}
+
 void MqttClient::onError(MqttTransport::ClientError e)
 {
     if (e == MqttTransport::NoError)
         return;
-    {
-    QDebug line = qWarning().noquote().nospace();
-    line << Tag;
-    switch (e) {
-    case MqttTransport::InvalidProtocolVersion:
-        line << "Invalid protocol version: " << m_client->protocolVersion() << ". "
-             << "Broker does not accept a connection using the " << "specified protocol version.";
-        break;
-    case MqttTransport::IdRejected:
-        line << "Id rejected: " << m_client->clientId() << ". "
-             << "The client ID is malformed. This might be related to " << "its length.";
-        break;
-    case MqttTransport::ServerUnavailable:
-        line << "Server unavailable: " << m_client->hostname() << ":" << m_client->port() << ". "
-             << "The network connection has been established, but the "
-             << "service is unavailable on the broker side.";
-        break;
-    case MqttTransport::BadUsernameOrPassword:
-        line << "Bad username or password. The data in the username or " << "password is malformed.";
-        break;
-    case MqttTransport::NotAuthorized:
-        line << "Not authorized: " << m_client->clientId() << ". "
-             << "The client is not authorized to connect.";
-        break;
-    case MqttTransport::TransportInvalid:
-        line << "Transport invalid: " << "The underlying transport caused an error. For "
-             << "example, the connection might have been interrupted " << "unexpectedly.";
-        break;
-    case MqttTransport::ProtocolViolation:
-        line << "Protocol violation:" << "The client encountered a protocol violation, and "
-             << "therefore closed the connection.";
-        break;
-    default:
-        line << "Unknown error.";
-        break;
-    }
-    } // the line is written before the signal's receivers log their own
+    qWarning().noquote().nospace() << Tag << errorText(e);
     emit error(QStringLiteral("Mqtt client error"));
 }
 

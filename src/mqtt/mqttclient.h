@@ -66,6 +66,7 @@ private slots:
 
 private:
     void issueSubscription(const QString &topic, uchar qos);
+    QString errorText(MqttTransport::ClientError e) const;
 
     MqttTransport *m_client = nullptr;
     QTimer *m_watchdog = nullptr;
