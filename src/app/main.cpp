@@ -1,5 +1,6 @@
 #include "app/cliargs.h"
 #include "app/config.h"
+#include "app/quitonsignal.h"
 #include "app/resources.h"
 #include "app/runtimepaths.h"
 #include "app/screenshots.h"
@@ -38,5 +39,6 @@ int main(int argc, char *argv[])
     manager.load();
     // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.
     Screenshots screenshots(manager, qEnvironmentVariable("TESSIVO_SCREENSHOTS"));
+    QuitOnSignal quitOnSignal;
     return app.exec();
 }

@@ -19,6 +19,7 @@ private slots:
     void exitingOptions();
     void configOptionChoosesTheFile();
     void noArgumentsUseGuiConfInWorkingDirectory();
+    void terminateEndsTheEventLoop();
 
 private:
     struct Run
@@ -133,6 +134,28 @@ void TestCliArgs::noArgumentsUseGuiConfInWorkingDirectory()
     QTemporaryDir dir;
     runUntil({}, dir.path(), [&] { return QFile::exists(dir.filePath("gui.conf")); });
     QVERIFY(QFile::exists(dir.filePath("gui.conf")));
+}
+
+// SIGTERM from the service manager ends the event loop: exit code 0 after the stop line.
+void TestCliArgs::terminateEndsTheEventLoop()
+{
+    // The scene needs OpenGL, which only the X server (xvfb-run in the test run) gives here.
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X server");
+    QTemporaryDir dir;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(dir.path());
+    process.start(QStringLiteral(TESSIVO_BINARY), {"-P", "1", "-e"});
+    QVERIFY(waitUntil([&] { return QFile::exists(dir.filePath("gui.conf")); }, 30000));
+    QTest::qWait(300); // past the set-up, into the event loop
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardError().contains("Stop requested (signal 15). Exiting"));
 }
 
 QTEST_GUILESS_MAIN(TestCliArgs)
