@@ -254,7 +254,12 @@ void TestFaults::payloadStormLeavesApplicationServing()
     const qint64 after = residentKiB();
     manager::Logger::instance()->setStderr(true);
     qInfo("RSS before %lld KiB, after %lld KiB", before, after);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory in quarantine; resident size says nothing there.
+    Q_UNUSED(after)
+#else
     QVERIFY2(after - before < 64 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(after - before)));
+#endif
 }
 
 // A broker with a password file: refused credentials are logged with the broker's refusal
