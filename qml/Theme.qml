@@ -137,6 +137,9 @@ QtObject {
     readonly property int padRowSpacing: 7
     readonly property int padRadius: 4
     readonly property int padPointSize: 16
+    // Number keys are a faint tile, so each touch target shows.
+    readonly property color padNumberDark: Qt.rgba(1, 1, 1, 0.08)
+    readonly property color padNumberLight: Qt.rgba(0, 0, 0, 0.06)
     readonly property color padOtherDark: "#787878"
     readonly property color padOtherLight: "#D6D6D6"
     readonly property int loginButtonHeight: 70
@@ -174,9 +177,10 @@ QtObject {
     readonly property int flagSize: 28
     readonly property int diagnosticsRowHeight: 30
     readonly property int diagnosticsButtonHeight: 60
-    readonly property int eventRowHeight: 64
     readonly property int eventPressedScalePercent: 95
     readonly property int regionClockMs: 1000
     readonly property int serialPopupWidth: 420
-    readonly property int serialPopupHeight: 360
+    readonly property int serialPopupHeight: 300
+    readonly property int eventRowPadding: 12
+    readonly property int tipMarkSize: 18
 }

@@ -16,23 +16,51 @@ Item {
     width: parent ? parent.width : implicitWidth
     implicitHeight: Math.max(Theme.rowHeight + 8, slot.childrenRect.height)
 
-    Label {
-        id: titleLabel
+    Row {
+        id: titleRow
         anchors.left: parent.left
         anchors.right: slot.left
         anchors.rightMargin: Theme.rowSpacing
         anchors.verticalCenter: parent.verticalCenter
-        text: root.title + (root.toolTip ? "  \u24D8" : "")
-        font.pointSize: Theme.rowPointSize
-        wrapMode: Text.Wrap
-        maximumLineCount: 2
-        elide: Text.ElideRight
+        spacing: 6
 
-        MouseArea {
-            anchors.fill: parent
-            enabled: root.toolTip !== ""
-            onClicked: tip.visible = !tip.visible
+        Label {
+            id: titleLabel
+            width: Math.min(implicitWidth, titleRow.width - (tipMark.visible ? tipMark.width + titleRow.spacing : 0))
+            anchors.verticalCenter: parent.verticalCenter
+            text: root.title
+            font.pointSize: Theme.rowPointSize
+            wrapMode: Text.Wrap
+            maximumLineCount: 2
+            elide: Text.ElideRight
         }
+
+        // Marks a label that has a tip.
+        Rectangle {
+            id: tipMark
+            anchors.verticalCenter: parent.verticalCenter
+            visible: root.toolTip !== ""
+            width: Theme.tipMarkSize
+            height: Theme.tipMarkSize
+            radius: width / 2
+            color: "transparent"
+            border.color: root.Material.hintTextColor
+            border.width: 1
+
+            Label {
+                anchors.centerIn: parent
+                text: "i"
+                font.pointSize: Theme.menuHintPointSize
+                font.bold: true
+                color: root.Material.hintTextColor
+            }
+        }
+    }
+
+    MouseArea {
+        anchors.fill: titleRow
+        enabled: root.toolTip !== ""
+        onClicked: tip.visible = !tip.visible
     }
 
     ToolTip {

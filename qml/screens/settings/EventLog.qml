@@ -95,7 +95,9 @@ Item {
             property bool expanded: false
             objectName: "eventRow_" + index
             width: ListView.view.width
-            height: Math.max(Theme.eventRowHeight, content.implicitHeight + 2 * Theme.rowSpacing)
+            topPadding: Theme.eventRowPadding
+            bottomPadding: Theme.eventRowPadding
+            height: content.implicitHeight + topPadding + bottomPadding
             scale: down ? Theme.eventPressedScalePercent / 100 : 1.0
             onClicked: expanded = !expanded
 

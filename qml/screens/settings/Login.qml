@@ -96,7 +96,7 @@ Item {
                     font.weight: Font.Medium
                     background: Rectangle {
                         radius: Theme.padRadius
-                        color: key.isNumber ? root.Material.buttonColor
+                        color: key.isNumber ? (root.darkTheme ? Theme.padNumberDark : Theme.padNumberLight)
                                             : (root.darkTheme ? Theme.padOtherDark : Theme.padOtherLight)
                         opacity: key.down ? 0.6 : 1.0
                     }

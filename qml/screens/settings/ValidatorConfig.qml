@@ -51,12 +51,19 @@ SettingsPane {
     SettingsGroup {
         title: "Validator"
 
-        FieldRow {
-            title: "OBC URL"
+        // The address is long: its field takes the whole width under the label.
+        Label {
+            topPadding: Theme.rowSpacing
+            text: "OBC URL"
+            font.pointSize: Theme.rowPointSize
+        }
+        Item {
+            width: parent.width
+            height: urlField.height
             TextField {
                 id: urlField
                 objectName: "obuUrlField"
-                width: Theme.valueFieldWidth
+                width: parent.width
                 text: root.currentUrl
                 font.pointSize: Theme.fieldPointSize
                 inputMethodHints: Qt.ImhUrlCharactersOnly | Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
