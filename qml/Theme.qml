@@ -108,4 +108,79 @@ QtObject {
     readonly property int popupButtonSpacing: 60
     readonly property int popupButtonBottom: 15
     readonly property int popupButtonPointSize: 16
+
+    // Status colours of the settings pages, from the Material palette.
+    readonly property color statusGreen: Material.color(Material.Green)
+    readonly property color statusRed: Material.color(Material.Red)
+    readonly property color statusAmber: Material.color(Material.Amber)
+    readonly property color statusGrey: Material.color(Material.Grey)
+
+    // A colour name of the status rules ("green", "red", "amber", "grey"), or `plain` for none.
+    function statusColor(name, plain) {
+        switch (name) {
+        case "green": return statusGreen
+        case "red": return statusRed
+        case "amber": return statusAmber
+        case "grey": return statusGrey
+        }
+        return plain
+    }
+
+    // PIN page.
+    readonly property int pinLineHeight: 70
+    readonly property int lockIconSize: 35
+    readonly property color pinPlaceholder: "#8f8f8f"
+    readonly property int pinPointSize: 16
+    readonly property int padButtonWidth: 118
+    readonly property int padButtonHeight: 70
+    readonly property int padColumnSpacing: 6
+    readonly property int padRowSpacing: 7
+    readonly property int padRadius: 4
+    readonly property int padPointSize: 16
+    // Number keys are a faint tile, so each touch target shows.
+    readonly property color padNumberDark: Qt.rgba(1, 1, 1, 0.08)
+    readonly property color padNumberLight: Qt.rgba(0, 0, 0, 0.06)
+    readonly property color padOtherDark: "#787878"
+    readonly property color padOtherLight: "#D6D6D6"
+    readonly property int loginButtonHeight: 70
+    readonly property int loginPointSize: 24
+    readonly property int loginTop: 40
+    readonly property int loginSpacing: 20
+    // The pad's shake on a wrong PIN: out, across, back, twice.
+    readonly property int shakeOffset: 10
+    readonly property int shakeStepMs: 50
+    readonly property int shakeLoops: 2
+
+    // Settings frame and its pages.
+    readonly property int toolBarHeight: 70
+    readonly property int backIconSize: 60
+    readonly property int toolBarTitlePixelSize: 28
+    readonly property int toolBarIconSize: 40
+    readonly property int menuIconSize: 48
+    readonly property int menuTitlePointSize: 15
+    readonly property int menuHintPointSize: 10
+    readonly property int menuArrowSize: 28
+    readonly property int menuPopupWidth: 260
+    readonly property int paneMargin: 12
+    readonly property int groupSpacing: 14
+    readonly property int groupTitlePointSize: 13
+    readonly property int rowHeight: 42
+    readonly property int rowPointSize: 12
+    readonly property int rowSpacing: 10
+    readonly property int settingsButtonHeight: 56
+    readonly property int settingsButtonPointSize: 12
+    readonly property int fieldPointSize: 12
+    readonly property int valueFieldWidth: 230
+    readonly property int comboWidth: 230
+    readonly property int spinWidth: 200
+    readonly property int indicatorSize: 22
+    readonly property int flagSize: 28
+    readonly property int diagnosticsRowHeight: 30
+    readonly property int diagnosticsButtonHeight: 60
+    readonly property int eventPressedScalePercent: 95
+    readonly property int regionClockMs: 1000
+    readonly property int serialPopupWidth: 420
+    readonly property int serialPopupHeight: 300
+    readonly property int eventRowPadding: 12
+    readonly property int tipMarkSize: 18
 }

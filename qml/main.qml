@@ -32,7 +32,7 @@ ApplicationWindow {
         { name: "OutOfOrder", source: "qrc:/qml/screens/OutOfOrder.qml" },
         { name: "OutOfService", source: "qrc:/qml/screens/OutOfService.qml" },
         { name: "ScreenSaver", source: "qrc:/qml/screens/ScreenSaver.qml" },
-        { name: "Settings", source: "qrc:/qml/screens/settings/Settings.qml" },
+        { name: "Settings", source: "qrc:/qml/screens/settings/Main.qml" },
         { name: "Login", source: "qrc:/qml/screens/settings/Login.qml" }
     ]
 

@@ -88,7 +88,12 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     initManagers();
 }
 
-GUIManager::~GUIManager() = default;
+GUIManager::~GUIManager()
+{
+    // The scene reads the proxies to its last binding: it goes first, before the members it
+    // reads are destroyed under it.
+    qDeleteAll(m_engine.rootObjects());
+}
 
 void GUIManager::load()
 {

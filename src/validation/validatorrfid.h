@@ -1,12 +1,12 @@
 #pragma once
 
+#include "validation/sam.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
-
-class SAM;
 
 // The contactless card reader as the validation service reports it: identification from the
 // info message, state, slots and SAMs from the status message.
