@@ -51,7 +51,9 @@ void SessionManager::loadUsers()
 void SessionManager::loginRequest(const QString &pin)
 {
     qInfo().noquote().nospace() << Tag << "Login requested with PIN";
-    qDebug().noquote().nospace() << Tag << "Entered PIN    : " << pin;
+    // The line stays for whoever follows logins, but a PIN (right or nearly right) is a secret
+    // and the system log is readable by others: only its length is shown.
+    qDebug().noquote().nospace() << Tag << "Entered PIN    : " << QString(pin.size(), QLatin1Char('*'));
 
     int match = -1;
     for (int i = 0; i < m_users.size(); ++i) {
