@@ -28,6 +28,7 @@
 #include <QQuickWindow>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <mosquitto.h>
@@ -58,6 +59,7 @@ qint64 rssKb()
 // Results come at random moments, some frames apart, as passengers' cards do.
 constexpr int MinGapMs = 20;
 constexpr int MaxGapMs = 80;
+constexpr int SwapReportMs = 1000;
 // A validation that shows nothing within this time is counted as lost.
 constexpr int LostAfterMs = 2000;
 // Validations before the first memory reading: the pages' first use fills caches for good.
@@ -65,6 +67,9 @@ constexpr int WarmUpValidations = 100;
 
 const char ScannedTopic[] = "orvo/blm/rfid/scanned";
 const char SoundTopic[] = "orvo/inspector/audio/play";
+const char EchoTopic[] = "tessivo-bench/echo";
+// An echo that has not come back by then is counted as lost.
+constexpr qint64 EchoLimitNs = 200 * 1000 * 1000;
 
 // A sibling service's client on its own network thread, so that its stamps do not wait for
 // the application's event loop.
@@ -78,9 +83,12 @@ public:
         mosquitto_message_callback_set(m_mosq, [](mosquitto *, void *self, const mosquitto_message *message) {
             if (QByteArray(message->topic) == SoundTopic)
                 static_cast<TestClient *>(self)->m_soundAt.store(monotonicNs());
+            else if (QByteArray(message->topic) == EchoTopic)
+                static_cast<TestClient *>(self)->m_echoAt.store(monotonicNs());
         });
         mosquitto_connect_callback_set(m_mosq, [](mosquitto *mosq, void *, int) {
             mosquitto_subscribe(mosq, nullptr, SoundTopic, 0);
+            mosquitto_subscribe(mosq, nullptr, EchoTopic, 0);
         });
         mosquitto_connect(m_mosq, "127.0.0.1", port, 30);
         mosquitto_loop_start(m_mosq);
@@ -101,9 +109,22 @@ public:
     }
     qint64 soundAt() const { return m_soundAt.load(); }
 
+    // The broker's own part of a validation's latency: a message from this client back to
+    // itself, one broker hop each way as a result and its sound request take.
+    qint64 echo()
+    {
+        m_echoAt.store(0);
+        const qint64 at = monotonicNs();
+        mosquitto_publish(m_mosq, nullptr, EchoTopic, 2, "{}", 0, false);
+        while (!m_echoAt.load() && monotonicNs() - at < EchoLimitNs)
+            QThread::usleep(20);
+        return m_echoAt.load() ? m_echoAt.load() - at : -1;
+    }
+
 private:
     mosquitto *m_mosq = nullptr;
     std::atomic<qint64> m_soundAt{0};
+    std::atomic<qint64> m_echoAt{0};
 };
 
 QByteArray result(int kind, int serial)
@@ -268,6 +289,7 @@ int main(int argc, char *argv[])
         const bool measured = done >= WarmUpValidations && done < WarmUpValidations + timed;
         auto finish = [&, ns, measured, published = publishedAt, screen = screenAt, k = kind] {
             if (measured) {
+                say("echo", client.echo());
                 std::printf("sample %s %lld %lld %lld\n", Kinds[k], static_cast<long long>(screen - published),
                             static_cast<long long>(client.soundAt() ? client.soundAt() - published : -1),
                             static_cast<long long>(ns - published));
@@ -280,5 +302,9 @@ int main(int argc, char *argv[])
         else
             QTimer::singleShot(20, finish);
     });
+    // Frames drawn so far, for the idle figures: a still page should draw none.
+    QTimer swapReport;
+    QObject::connect(&swapReport, &QTimer::timeout, [&] { say("swaps", (*probe).swaps()); });
+    swapReport.start(SwapReportMs);
     return app.exec();
 }

@@ -26,6 +26,7 @@ void say(const char *key, qint64 value)
 // Changes come at random moments between frames, as a passenger's card does.
 constexpr int MinGapMs = 20;
 constexpr int MaxGapMs = 80;
+constexpr int SwapReportMs = 1000;
 
 } // namespace
 
@@ -74,5 +75,9 @@ int main(int argc, char *argv[])
         }
         QTimer::singleShot(QRandomGenerator::global()->bounded(MinGapMs, MaxGapMs), change);
     });
+    // Frames drawn so far, for the idle figures: a still page should draw none.
+    QTimer swapReport;
+    QObject::connect(&swapReport, &QTimer::timeout, [&] { say("swaps", probe.swaps()); });
+    swapReport.start(SwapReportMs);
     return app.exec();
 }
