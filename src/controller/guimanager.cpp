@@ -468,21 +468,25 @@ void GUIManager::onTicketValidated(const Transaction &transaction)
     qWarning().noquote().nospace() << Tag << "Validator ticket validated : " << int(transaction.type());
     qWarning().noquote().nospace() << Tag << "Valid : " << (transaction.valid() ? "true" : "false");
     qWarning().noquote().nospace() << Tag << "Contents : " << map;
-    m_rootContext->setContextProperty(QStringLiteral("transaction"), map);
 
-    if (m_session.sessionActive())
-        return;
-    if (transaction.valid()) {
-        m_inspector.audioPlay(ValidSound);
-        setScreen(QStringLiteral("Valid"), ResultScreenMs);
-    } else if (transaction.denyReasonId() == TicketAlreadyValidated
-               || transaction.denyReasonId() == CardAlreadyValidated) {
-        m_inspector.audioPlay(InvalidSound);
-        setScreen(QStringLiteral("AlreadyValid"), ResultScreenMs);
-    } else {
-        m_inspector.audioPlay(InvalidSound);
-        setScreen(QStringLiteral("Invalid"), ResultScreenMs);
+    // The sound and the page go out first, the record to the scene after them: the passenger's
+    // tone does not wait for the result pages' texts to be worked out (about a millisecond
+    // here), and the page still never shows the previous record, since nothing is drawn before
+    // this handler returns.
+    if (!m_session.sessionActive()) {
+        if (transaction.valid()) {
+            m_inspector.audioPlay(ValidSound);
+            setScreen(QStringLiteral("Valid"), ResultScreenMs);
+        } else if (transaction.denyReasonId() == TicketAlreadyValidated
+                   || transaction.denyReasonId() == CardAlreadyValidated) {
+            m_inspector.audioPlay(InvalidSound);
+            setScreen(QStringLiteral("AlreadyValid"), ResultScreenMs);
+        } else {
+            m_inspector.audioPlay(InvalidSound);
+            setScreen(QStringLiteral("Invalid"), ResultScreenMs);
+        }
     }
+    m_rootContext->setContextProperty(QStringLiteral("transaction"), map);
 }
 
 void GUIManager::onCardDetected(const QString &uid, const QString &type)
