@@ -141,6 +141,19 @@ QByteArray result(int kind, int serial)
 
 const char *const Kinds[] = {"valid", "already", "invalid"};
 
+// Where a validation's time goes inside the controller, read off its own log lines: the first
+// line of its handler, and the line just before the screen changes.
+std::atomic<qint64> handlerAt{0};
+QtMessageHandler logHandler = nullptr;
+
+void stampingHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("Validator ticket validated")))
+        handlerAt.store(monotonicNs());
+    if (logHandler)
+        logHandler(type, context, message);
+}
+
 // The event log and the diagnostics summary, timed call by call.
 void timeMaintenance(GUIManager &manager, int calls)
 {
@@ -206,6 +219,7 @@ int main(int argc, char *argv[])
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     app.setFont(QFont(QStringLiteral("DejaVu Sans")));
     GUIManager manager(config, dir.filePath(QStringLiteral("events.ini")));
+    logHandler = qInstallMessageHandler(stampingHandler);
 
     if (parser.value(maintenance).toInt() > 0) {
         timeMaintenance(manager, parser.value(maintenance).toInt());
@@ -250,6 +264,7 @@ int main(int argc, char *argv[])
             return;
         }
         screenAt = 0;
+        handlerAt.store(0);
         publishedAt = client.publish(result(kind, done));
         lost.start();
     };
@@ -290,9 +305,10 @@ int main(int argc, char *argv[])
         auto finish = [&, ns, measured, published = publishedAt, screen = screenAt, k = kind] {
             if (measured) {
                 say("echo", client.echo());
-                std::printf("sample %s %lld %lld %lld\n", Kinds[k], static_cast<long long>(screen - published),
+                std::printf("sample %s %lld %lld %lld %lld\n", Kinds[k], static_cast<long long>(screen - published),
                             static_cast<long long>(client.soundAt() ? client.soundAt() - published : -1),
-                            static_cast<long long>(ns - published));
+                            static_cast<long long>(ns - published),
+                            static_cast<long long>(handlerAt.load() ? handlerAt.load() - published : -1));
                 std::fflush(stdout);
             }
             schedule();

@@ -39,7 +39,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption latency("latency", "Label changes to time.", "count", "0");
     const QCommandLineOption exitAfterFrame("exit-after-frame", "Quit at the first frame.");
     const QCommandLineOption busy("busy", "Keep the busy indicator running.");
-    parser.addOptions({latency, exitAfterFrame, busy});
+    const QCommandLineOption tick("tick", "Change the label every so many ms, as the scan page changes its picture.",
+                                  "ms", "0");
+    parser.addOptions({latency, exitAfterFrame, busy, tick});
     parser.process(app);
     const int samples = parser.value(latency).toInt();
 
@@ -75,6 +77,12 @@ int main(int argc, char *argv[])
         }
         QTimer::singleShot(QRandomGenerator::global()->bounded(MinGapMs, MaxGapMs), change);
     });
+    QTimer ticker;
+    int ticks = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { window->setProperty("text", QStringLiteral("Valid %1").arg(++ticks % 10)); });
+    if (parser.value(tick).toInt() > 0)
+        ticker.start(parser.value(tick).toInt());
+
     // Frames drawn so far, for the idle figures: a still page should draw none.
     QTimer swapReport;
     QObject::connect(&swapReport, &QTimer::timeout, [&] { say("swaps", probe.swaps()); });
