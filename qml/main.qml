@@ -17,8 +17,11 @@ ApplicationWindow {
     visible: true
     title: "Validator"
     font.family: Theme.fontFamily
+    locale: Qt.locale(manager.language)
 
     property string currentScreen: "Busy"
+    // Set by the controller once the first frame is on the screen.
+    property bool buildAllPages: false
     readonly property var screenList: [
         { name: "InitPage", source: "qrc:/qml/screens/InitPage.qml" },
         { name: "Busy", source: "qrc:/qml/screens/Busy.qml" },
@@ -47,8 +50,11 @@ ApplicationWindow {
         delegate: Loader {
             objectName: modelData.name + "Loader"
             anchors.fill: parent
-            active: true
-            asynchronous: false
+            // The page on screen is built at once; the others once the first frame is up, a
+            // little between frames, so that the validator shows something as soon as it can.
+            // A page asked for before its turn is finished at once.
+            active: root.buildAllPages || root.currentScreen === modelData.name
+            asynchronous: root.currentScreen !== modelData.name
             source: modelData.source
             visible: root.currentScreen === modelData.name
 
@@ -108,10 +114,6 @@ ApplicationWindow {
             console.info("[QML] Error occured : " + error)
             errorPopup.text = error
             errorPopup.open()
-        }
-
-        function onLanguageChanged() {
-            root.locale = Qt.locale(manager.language)
         }
     }
 }

@@ -19,10 +19,13 @@
 #include <QLocale>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 #include <QUrl>
+
+#include <memory>
 
 // Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
 // "/status/get", "/config/get"; settings taken from "/config/set"), configuration reactions,
@@ -97,8 +100,19 @@ GUIManager::~GUIManager()
 
 void GUIManager::load()
 {
-    m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    // The translator goes in before the scene is built: installed afterwards, it would make
+    // every text of every page be worked out and laid out a second time before the first frame.
     setLanguage(m_config.get(QStringLiteral("gui/locale")).toString());
+    m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    // The pages not on screen are built after the first frame. The frame is swapped on the
+    // render thread; the scene is told on ours.
+    if (auto *window = qobject_cast<QQuickWindow *>(m_engine.rootObjects().value(0))) {
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(window, &QQuickWindow::frameSwapped, this, [window, once] {
+            QObject::disconnect(*once);
+            window->setProperty("buildAllPages", true);
+        }, Qt::QueuedConnection);
+    }
     m_eventLog.push(new Event(QStringLiteral("General"), QStringLiteral("Application started"), QString(),
                               QDateTime::currentDateTime()));
 }
@@ -461,21 +475,25 @@ void GUIManager::onTicketValidated(const Transaction &transaction)
     qWarning().noquote().nospace() << Tag << "Validator ticket validated : " << int(transaction.type());
     qWarning().noquote().nospace() << Tag << "Valid : " << (transaction.valid() ? "true" : "false");
     qWarning().noquote().nospace() << Tag << "Contents : " << map;
-    m_rootContext->setContextProperty(QStringLiteral("transaction"), map);
 
-    if (m_session.sessionActive())
-        return;
-    if (transaction.valid()) {
-        m_inspector.audioPlay(ValidSound);
-        setScreen(QStringLiteral("Valid"), ResultScreenMs);
-    } else if (transaction.denyReasonId() == TicketAlreadyValidated
-               || transaction.denyReasonId() == CardAlreadyValidated) {
-        m_inspector.audioPlay(InvalidSound);
-        setScreen(QStringLiteral("AlreadyValid"), ResultScreenMs);
-    } else {
-        m_inspector.audioPlay(InvalidSound);
-        setScreen(QStringLiteral("Invalid"), ResultScreenMs);
+    // The sound and the page go out first, the record to the scene after them: the passenger's
+    // tone does not wait for the result pages' texts to be worked out (about a millisecond
+    // here), and the page still never shows the previous record, since nothing is drawn before
+    // this handler returns.
+    if (!m_session.sessionActive()) {
+        if (transaction.valid()) {
+            m_inspector.audioPlay(ValidSound);
+            setScreen(QStringLiteral("Valid"), ResultScreenMs);
+        } else if (transaction.denyReasonId() == TicketAlreadyValidated
+                   || transaction.denyReasonId() == CardAlreadyValidated) {
+            m_inspector.audioPlay(InvalidSound);
+            setScreen(QStringLiteral("AlreadyValid"), ResultScreenMs);
+        } else {
+            m_inspector.audioPlay(InvalidSound);
+            setScreen(QStringLiteral("Invalid"), ResultScreenMs);
+        }
     }
+    m_rootContext->setContextProperty(QStringLiteral("transaction"), map);
 }
 
 void GUIManager::onCardDetected(const QString &uid, const QString &type)
