@@ -20,8 +20,6 @@ ApplicationWindow {
     locale: Qt.locale(manager.language)
 
     property string currentScreen: "Busy"
-    // Set by the controller once the first frame is on the screen.
-    property bool buildAllPages: false
     readonly property var screenList: [
         { name: "InitPage", source: "qrc:/qml/screens/InitPage.qml" },
         { name: "Busy", source: "qrc:/qml/screens/Busy.qml" },
@@ -50,11 +48,9 @@ ApplicationWindow {
         delegate: Loader {
             objectName: modelData.name + "Loader"
             anchors.fill: parent
-            // The page on screen is built at once; the others once the first frame is up, a
-            // little between frames, so that the validator shows something as soon as it can.
-            // A page asked for before its turn is finished at once.
-            active: root.buildAllPages || root.currentScreen === modelData.name
-            asynchronous: root.currentScreen !== modelData.name
+            // Every page is built at start and kept, so pages keep their state while hidden.
+            active: true
+            asynchronous: false
             source: modelData.source
             visible: root.currentScreen === modelData.name
 

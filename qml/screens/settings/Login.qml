@@ -24,8 +24,10 @@ Item {
             pin += key
     }
 
-    // Every arrival and departure starts from an empty entry.
-    onVisibleChanged: pin = ""
+    // Every arrival and departure starts from an empty entry. Clearing as the page goes is
+    // enough for both, and a page built only when first asked for may report itself shown a
+    // moment after the first key was already pressed.
+    onVisibleChanged: if (!visible) pin = ""
 
     Column {
         anchors.top: parent.top
