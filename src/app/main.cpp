@@ -19,6 +19,8 @@ int main(int argc, char *argv[])
     runtimepaths::addLibraryPaths();
 
     QGuiApplication app(argc, argv);
+    // From here on a stop request ends the event loop (at once, or as soon as it runs).
+    QuitOnSignal quitOnSignal;
     app.setApplicationName(QStringLiteral("Tessivo"));
     app.setApplicationDisplayName(QStringLiteral("Tessivo"));
     app.setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
@@ -39,6 +41,5 @@ int main(int argc, char *argv[])
     manager.load();
     // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.
     Screenshots screenshots(manager, qEnvironmentVariable("TESSIVO_SCREENSHOTS"));
-    QuitOnSignal quitOnSignal;
     return app.exec();
 }

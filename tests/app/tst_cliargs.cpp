@@ -149,8 +149,8 @@ void TestCliArgs::terminateEndsTheEventLoop()
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(dir.path());
     process.start(QStringLiteral(TESSIVO_BINARY), {"-P", "1", "-e"});
+    // The configuration file is made after the stop handler is in place.
     QVERIFY(waitUntil([&] { return QFile::exists(dir.filePath("gui.conf")); }, 30000));
-    QTest::qWait(300); // past the set-up, into the event loop
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
