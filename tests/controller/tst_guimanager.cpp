@@ -1,4 +1,5 @@
 #include "brokerfixture.h"
+#include "controllerfixture.h"
 #include "logcapture.h"
 #include "servicedouble.h"
 #include "waituntil.h"
@@ -115,12 +116,7 @@ private:
 
 void TestGUIManager::initTestCase()
 {
-    initTessivoResources();
-    // The controller installs the process-wide log handler; doing it once here lets each
-    // test's LogCapture sit in front of it.
-    manager::Logger::instance();
-    QCoreApplication::setApplicationName(QStringLiteral("Tessivo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
+    ControllerFixture::initProcess();
     QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
 }
 

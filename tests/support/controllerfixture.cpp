@@ -5,6 +5,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
 
 ControllerFixture::ControllerFixture(quint16 port, const QByteArray &extraConfig)
 {
@@ -32,6 +35,9 @@ void ControllerFixture::initProcess()
     initTessivoResources();
     QCoreApplication::setApplicationName(QStringLiteral("Tessivo"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
+    // The scene's font, as the program registers it.
+    QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
+    QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
     // The controller installs the process-wide log handler; doing it once here lets each
     // test's LogCapture sit in front of it.
     manager::Logger::instance();

@@ -17,7 +17,8 @@ public:
     Config &config() { return *m_config; }
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    // Resources, application identity and the process-wide log handler, once per test program.
+    // Resources, application identity, the scene's font and the process-wide log handler, once
+    // per test program (which must have a QGuiApplication).
     static void initProcess();
 
 private:

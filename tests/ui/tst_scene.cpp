@@ -1,4 +1,5 @@
 #include "brokerfixture.h"
+#include "controllerfixture.h"
 #include "logcapture.h"
 #include "servicedouble.h"
 #include "waituntil.h"
@@ -155,12 +156,7 @@ private:
 
 void TestScene::initTestCase()
 {
-    initTessivoResources();
-    manager::Logger::instance();
-    QCoreApplication::setApplicationName(QStringLiteral("Tessivo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
-    QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
-    QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
+    ControllerFixture::initProcess();
     QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
 
     m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/scene";
