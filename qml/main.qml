@@ -40,6 +40,8 @@ ApplicationWindow {
     background: Image {
         source: "qrc:/qml/images/background.png"
         fillMode: Image.Stretch
+        // The picture has the window's size: drawn pixel for pixel, it needs no filtering.
+        smooth: false
     }
 
     Repeater {

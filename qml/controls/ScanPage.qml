@@ -26,11 +26,13 @@ Item {
         running: root.visible
     }
 
-    Image {
+    FrameImage {
         objectName: root.namePrefix + "Image"
         anchors.centerIn: parent
         anchors.verticalCenterOffset: Theme.scanImageOffset
-        source: root.framePath + Math.min(root.frameCount - 1, Math.floor(root.frame)) + ".png"
+        path: root.framePath
+        count: root.frameCount
+        index: Math.floor(root.frame)
     }
 
     Label {

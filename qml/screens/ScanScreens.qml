@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import ".."
+import "../controls"
 
 // The idle page: the card animation and the ticket animation take turns, each with its
 // invitation. With no switch interval configured the modes change after each full run of
@@ -45,11 +46,27 @@ Item {
         }
     }
 
-    Image {
+    Item {
         objectName: "scanImage"
         anchors.centerIn: parent
         anchors.verticalCenterOffset: Theme.scanImageOffset
-        source: (root.mode === 0 ? "qrc:/qml/images/NFC/" : "qrc:/qml/images/Barcode/") + root.frame + ".png"
+        readonly property url source: root.mode === 0 ? cardFrames.source : ticketFrames.source
+
+        FrameImage {
+            id: cardFrames
+            path: "qrc:/qml/images/NFC/"
+            count: Theme.cardFrames
+            index: root.frame
+            visible: root.mode === 0
+        }
+
+        FrameImage {
+            id: ticketFrames
+            path: "qrc:/qml/images/Barcode/"
+            count: Theme.ticketFrames
+            index: root.frame
+            visible: root.mode === 1
+        }
     }
 
     Label {
