@@ -4,8 +4,10 @@ import QtQuick.Controls.Material 2.15
 import "."
 import "controls"
 
-// The application window: every page of the screen table is built once at start and shown
-// while its name is the current screen, so pages keep their state while hidden.
+// The application window: every page of the screen table is built once and shown while its
+// name is the current screen, so pages keep their state while hidden. Only the page on screen is
+// built before the first frame; the others follow one at a time once it is up, and a page asked
+// for before its turn is built at once.
 ApplicationWindow {
     id: root
     objectName: "mainWindow"
@@ -20,6 +22,10 @@ ApplicationWindow {
     locale: Qt.locale(manager.language)
 
     property string currentScreen: "Busy"
+    // Set by the controller once the first frame is on the screen.
+    property bool buildAllPages: false
+    // True once every page of the table is built.
+    property bool pagesBuilt: false
     readonly property var screenList: [
         { name: "InitPage", source: "qrc:/qml/screens/InitPage.qml" },
         { name: "Busy", source: "qrc:/qml/screens/Busy.qml" },
@@ -44,17 +50,48 @@ ApplicationWindow {
         smooth: false
     }
 
+    onBuildAllPagesChanged: {
+        if (buildAllPages)
+            buildNextPage()
+    }
+
+    // One page per turn of the event loop, so that messages and touches are not held up.
+    function buildNextPage() {
+        for (var i = 0; i < pages.count; ++i) {
+            var page = pages.itemAt(i)
+            if (page && !page.active) {
+                page.active = true
+                Qt.callLater(root.buildNextPage)
+                return
+            }
+        }
+        pagesBuilt = true
+    }
+
     Repeater {
+        id: pages
         model: root.screenList
 
         delegate: Loader {
+            readonly property bool current: root.currentScreen === modelData.name
+
             objectName: modelData.name + "Loader"
             anchors.fill: parent
-            // Every page is built at start and kept, so pages keep their state while hidden.
-            active: true
+            active: false
             asynchronous: false
             source: modelData.source
-            visible: root.currentScreen === modelData.name
+            // A page is built hidden and then shown, so that it sees itself appear as on every
+            // later arrival.
+            visible: status === Loader.Ready && current
+
+            onCurrentChanged: {
+                if (current)
+                    active = true
+            }
+            Component.onCompleted: {
+                if (current)
+                    active = true
+            }
 
             // The scan pages switch between each other here, without the controller.
             onLoaded: {

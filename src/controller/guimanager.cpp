@@ -19,10 +19,13 @@
 #include <QLocale>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 #include <QUrl>
+
+#include <memory>
 
 
 // Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
@@ -102,6 +105,15 @@ void GUIManager::load()
     // every text of every page be worked out and laid out a second time before the first frame.
     setLanguage(m_config.get(QStringLiteral("gui/locale")).toString());
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    // Only the page on screen is in the first frame; the scene builds the others once that frame
+    // is up. The frame is swapped on the render thread; the scene is told on ours.
+    if (auto *window = qobject_cast<QQuickWindow *>(m_engine.rootObjects().value(0))) {
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(window, &QQuickWindow::frameSwapped, this, [window, once] {
+            QObject::disconnect(*once);
+            window->setProperty("buildAllPages", true);
+        }, Qt::QueuedConnection);
+    }
     m_eventLog.push(new Event(QStringLiteral("General"), QStringLiteral("Application started"), QString(),
                               QDateTime::currentDateTime()));
 }

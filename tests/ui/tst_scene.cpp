@@ -132,8 +132,12 @@ private slots:
     void denyReasonsTranslated_data();
     void denyReasonsTranslated();
     void screenshotsFollowScreenChanges();
+    void onlyPageOnScreenInFirstFrame();
+    void pageAskedForBeforeItsTurn();
+    void pagesBuiltLaterKeepKeyboardUp();
 
 private:
+    void launch(const QString &locale, bool withDeviceId = true);
     void startController(const QString &locale, bool withDeviceId = true);
     void goOnline();
     void shoot(const QString &name);
@@ -189,7 +193,8 @@ void TestScene::cleanup()
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
 }
 
-void TestScene::startController(const QString &locale, bool withDeviceId)
+// Loads the scene and returns before the event loop has run: no frame is on the screen yet.
+void TestScene::launch(const QString &locale, bool withDeviceId)
 {
     const QString serial = m_dir->filePath("serialnumber");
     if (withDeviceId) {
@@ -213,6 +218,13 @@ void TestScene::startController(const QString &locale, bool withDeviceId)
     QVERIFY(!m_manager->engine().rootObjects().isEmpty());
     m_window = qobject_cast<QQuickWindow *>(m_manager->engine().rootObjects().first());
     QVERIFY(m_window);
+}
+
+void TestScene::startController(const QString &locale, bool withDeviceId)
+{
+    launch(locale, withDeviceId);
+    if (QTest::currentTestFailed())
+        return;
     // The keyboard types into the focus object, which only an active window has.
     m_window->requestActivate();
     QVERIFY(QTest::qWaitForWindowActive(m_window));
@@ -817,3 +829,73 @@ int main(int argc, char *argv[])
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_scene.moc"
+
+namespace {
+const QStringList Screens = {"InitPage", "Busy", "ScanCard", "ScanBarcode", "ScanScreens", "Valid", "Invalid",
+                             "AlreadyValid", "Retry", "OutOfOrder", "OutOfService", "ScreenSaver", "Settings",
+                             "Login"};
+} // namespace
+
+// The first frame holds only the page on screen; every other page is built after it, hidden,
+// and kept.
+void TestScene::onlyPageOnScreenInFirstFrame()
+{
+    launch("en_IE");
+    for (const QString &name : Screens) {
+        QObject *loader = find(name + "Loader");
+        QVERIFY2(loader, qPrintable(name));
+        QCOMPARE(loader->property("active").toBool(), name == "Busy");
+    }
+    QVERIFY(shown("busyPage"));
+    QVERIFY(!m_window->property("pagesBuilt").toBool());
+
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QTRY_VERIFY(m_window->property("pagesBuilt").toBool());
+    for (const QString &name : Screens) {
+        auto *loader = qobject_cast<QQuickItem *>(find(name + "Loader"));
+        QVERIFY(loader->property("active").toBool());
+        QVERIFY2(loader->property("item").value<QObject *>(), qPrintable(name));
+        QCOMPARE(loader->isVisible(), name == "Busy");
+    }
+}
+
+// A page asked for before its turn is built at once, shown, and takes the very first key.
+void TestScene::pageAskedForBeforeItsTurn()
+{
+    launch("en_IE");
+    m_manager->setMaintenanceScreen();
+    QVERIFY(shown("loginPage"));
+    QVERIFY(!shown("busyPage"));
+    QVERIFY(!find("SettingsLoader")->property("active").toBool());
+    const QPoint key = centreOf("pinKey_7");
+    QTest::touchEvent(m_window, m_touch).press(0, key, m_window);
+    QTest::touchEvent(m_window, m_touch).release(0, key, m_window);
+    QCOMPARE(text("pinText"), QStringLiteral("7"));
+
+    // The pages built after it leave its entry alone.
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QTRY_VERIFY(m_window->property("pagesBuilt").toBool());
+    QVERIFY(shown("loginPage"));
+    QCOMPARE(text("pinText"), QStringLiteral("7"));
+}
+
+// A keyboard already up stays up while the remaining pages are built behind it (the settings
+// page, told once that it is hidden as it is built, must not take it down).
+void TestScene::pagesBuiltLaterKeepKeyboardUp()
+{
+    launch("en_IE", false);
+    m_window->setProperty("currentScreen", "InitPage");
+    QVERIFY(shown("initPage"));
+    auto *field = qobject_cast<QQuickItem *>(find("serialField"));
+    QVERIFY(field);
+    field->forceActiveFocus();
+    qGuiApp->inputMethod()->show();
+    QVERIFY(qGuiApp->inputMethod()->isVisible());
+    QVERIFY(!m_window->property("pagesBuilt").toBool());
+
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QTRY_VERIFY(m_window->property("pagesBuilt").toBool());
+    QVERIFY(qGuiApp->inputMethod()->isVisible());
+    QVERIFY(field->hasActiveFocus());
+    qGuiApp->inputMethod()->hide();
+}

@@ -55,7 +55,14 @@ Page {
         stack.pop(null, StackView.Immediate)
     }
 
-    onVisibleChanged: reset()
+    // The page is also told "not visible" once while it is built hidden, possibly while another
+    // page is in use: there is nothing to undo then, and the keyboard is not its own.
+    property bool wasShown: false
+    onVisibleChanged: {
+        if (visible || wasShown)
+            reset()
+        wasShown = visible
+    }
 
     header: ToolBar {
         objectName: "settingsToolBar"
