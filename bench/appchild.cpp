@@ -4,8 +4,8 @@
 // publishes validation results as the validation service would and watches the sound requests.
 //
 // Lines on stdout: "first-frame <ns>", "scan-frame <ns>" (first frame of the idle page),
-// "sample <kind> <screen ns> <sound ns> <frame ns>" per measured validation, "rss <label> <kB>",
-// "push <ns>", "qr <ns>", "done".
+// "sample <kind> <screen ns> <sound heard ns> <frame ns> <sound sent ns>" per measured validation,
+// "rss <label> <kB>", "push <ns>", "qr <ns>", "done".
 
 #include "benchclock.h"
 #include "frameprobe.h"
@@ -90,6 +90,8 @@ public:
             mosquitto_subscribe(mosq, nullptr, SoundTopic, 0);
             mosquitto_subscribe(mosq, nullptr, EchoTopic, 0);
         });
+        // As every client of the device does: small packets leave at once.
+        mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
         mosquitto_connect(m_mosq, "127.0.0.1", port, 30);
         mosquitto_loop_start(m_mosq);
     }
@@ -141,15 +143,16 @@ QByteArray result(int kind, int serial)
 
 const char *const Kinds[] = {"valid", "already", "invalid"};
 
-// Where a validation's time goes inside the controller, read off its own log lines: the first
-// line of its handler, and the line just before the screen changes.
-std::atomic<qint64> handlerAt{0};
+// When the application sent the sound request, read off its own log line.
+std::atomic<qint64> soundSentAt{0};
 QtMessageHandler logHandler = nullptr;
 
 void stampingHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (message.contains(QLatin1String("Validator ticket validated")))
-        handlerAt.store(monotonicNs());
+    // Logged by the inspector proxy as it hands the sound request to the broker connection,
+    // which writes it out within the same call.
+    if (message.contains(QLatin1String("Playing audio file")))
+        soundSentAt.store(monotonicNs());
     if (logHandler)
         logHandler(type, context, message);
 }
@@ -264,7 +267,7 @@ int main(int argc, char *argv[])
             return;
         }
         screenAt = 0;
-        handlerAt.store(0);
+        soundSentAt.store(0);
         publishedAt = client.publish(result(kind, done));
         lost.start();
     };
@@ -308,7 +311,7 @@ int main(int argc, char *argv[])
                 std::printf("sample %s %lld %lld %lld %lld\n", Kinds[k], static_cast<long long>(screen - published),
                             static_cast<long long>(client.soundAt() ? client.soundAt() - published : -1),
                             static_cast<long long>(ns - published),
-                            static_cast<long long>(handlerAt.load() ? handlerAt.load() - published : -1));
+                            static_cast<long long>(soundSentAt.load() ? soundSentAt.load() - published : -1));
                 std::fflush(stdout);
             }
             schedule();

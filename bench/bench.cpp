@@ -316,7 +316,7 @@ void latency()
     std::printf("\nValidation latency: %d × %d validations (valid, already valid, invalid in turn), "
                 "each chunk beside %d label changes of the floor, swaps unpaced\n",
                 chunks, perChunk, perChunk);
-    Series floor, echo, handler, screen, sound, frame, validFrame;
+    Series floor, echo, sent, screen, sound, frame, validFrame;
     int lost = 0;
     for (int chunk = 0; chunk < chunks; ++chunk) {
         for (int turn = 0; turn < 2; ++turn) {
@@ -335,7 +335,7 @@ void latency()
                         sound.add(fieldMs(fields.value(2)));
                     frame.add(fieldMs(fields.value(3)));
                     if (fields.value(4).toLongLong() >= 0)
-                        handler.add(fieldMs(fields.value(4)));
+                        sent.add(fieldMs(fields.value(4)));
                     if (fields.value(0) == "valid")
                         validFrame.add(fieldMs(fields.value(3)));
                 }
@@ -348,11 +348,12 @@ void latency()
         }
     }
     addRow(QStringLiteral("Broker round trip, test client to itself (ms)"), QStringLiteral("–"), medianP99(echo, 2));
-    addRow(QStringLiteral("  publish to the controller's validation handler (ms)"), QStringLiteral("–"),
-           medianP99(handler, 2));
     addRow(QStringLiteral("(a) publish to controller's screen change (ms)"), QStringLiteral("–"),
            medianP99(screen, 2), QStringLiteral("p99 < 2"), screen.p99() < 2);
-    addRow(QStringLiteral("(a) publish to sound request heard on the broker (ms)"), QStringLiteral("–"),
+    addRow(QStringLiteral("(a) publish to sound request sent by the application (ms)"), QStringLiteral("–"),
+           medianP99(sent, 2), QStringLiteral("p99 < 2"), sent.p99() < 2);
+    // One more broker hop, taken while the new page is being drawn on the same cores.
+    addRow(QStringLiteral("    the same request heard by a subscriber through the broker (ms)"), QStringLiteral("–"),
            medianP99(sound, 2), QStringLiteral("p99 < 2"), sound.p99() < 2);
     const double limit = floor.p99() + FrameMs;
     addRow(QStringLiteral("(b) publish to first frame of the result page (ms)"), medianP99(floor, 1),

@@ -471,15 +471,10 @@ void GUIManager::onValidatorReasonChanged()
 
 void GUIManager::onTicketValidated(const Transaction &transaction)
 {
-    // The record lives only for this emission: the scene keeps the map.
-    const QVariantMap map = transaction.toMap();
-    qWarning().noquote().nospace() << Tag << "Validator ticket validated : " << int(transaction.type());
-    qWarning().noquote().nospace() << Tag << "Valid : " << (transaction.valid() ? "true" : "false");
-    qWarning().noquote().nospace() << Tag << "Contents : " << map;
-
-    // The sound and the page go out first, the record to the scene after them: the passenger's
-    // tone does not wait for the result pages' texts to be worked out (about a millisecond
-    // here), and the page still never shows the previous record, since nothing is drawn before
+    // The tone and the page go out first; the three log lines and the record for the scene come
+    // right after them. Formatting the record's dump and handing it to the scene (which works out
+    // the result pages' texts) take most of this handler's time, and the passenger's tone does not
+    // wait for either. The page still never shows the previous record: nothing is drawn before
     // this handler returns.
     if (!m_session.sessionActive()) {
         if (transaction.valid()) {
@@ -494,6 +489,12 @@ void GUIManager::onTicketValidated(const Transaction &transaction)
             setScreen(QStringLiteral("Invalid"), ResultScreenMs);
         }
     }
+
+    // The record lives only for this emission: the scene keeps the map.
+    const QVariantMap map = transaction.toMap();
+    qWarning().noquote().nospace() << Tag << "Validator ticket validated : " << int(transaction.type());
+    qWarning().noquote().nospace() << Tag << "Valid : " << (transaction.valid() ? "true" : "false");
+    qWarning().noquote().nospace() << Tag << "Contents : " << map;
     m_rootContext->setContextProperty(QStringLiteral("transaction"), map);
 }
 
