@@ -1,5 +1,6 @@
 #include "brokerfixture.h"
 #include "controllerfixture.h"
+#include "scenetest.h"
 #include "logcapture.h"
 #include "servicedouble.h"
 #include "waituntil.h"
@@ -100,7 +101,7 @@ const QStringList Garbage = {"undefined", "NaN", "Invalid Date", "null", "[objec
 
 // The scene as it runs: the real controller loads the real scene under a real X server, with
 // a broker and a service double playing the validation and board services.
-class TestScene : public QObject
+class TestScene : public SceneTest
 {
     Q_OBJECT
 
@@ -137,98 +138,34 @@ private slots:
     void pagesBuiltLaterKeepKeyboardUp();
 
 private:
-    void launch(const QString &locale, bool withDeviceId = true);
     void startController(const QString &locale, bool withDeviceId = true);
     void goOnline();
-    void shoot(const QString &name);
-    QObject *find(const QString &objectName, QObject *under = nullptr) const;
-    QString text(const QString &objectName, QObject *under = nullptr) const;
-    bool shown(const QString &objectName, QObject *under = nullptr) const;
     QStringList visibleTexts(QObject *under) const;
-    QPoint centreOf(const QString &objectName, QObject *under = nullptr) const;
-
-    QScopedPointer<BrokerFixture> m_broker;
-    QScopedPointer<ServiceDouble> m_service;
-    QScopedPointer<QTemporaryDir> m_dir;
-    QScopedPointer<Config> m_config;
-    QScopedPointer<GUIManager> m_manager;
-    QQuickWindow *m_window = nullptr;
-    QStringList m_qmlWarnings;
-    QString m_artifacts;
-    QTouchDevice *m_touch = nullptr;
 };
 
 void TestScene::initTestCase()
 {
-    ControllerFixture::initProcess();
-    QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
-
-    m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/scene";
-    QVERIFY(QDir().mkpath(m_artifacts));
-    m_touch = QTest::createTouchDevice();
-
-    m_broker.reset(new BrokerFixture);
-    QVERIFY(m_broker->start());
+    initScene("scene");
 }
 
 void TestScene::init()
 {
-    m_qmlWarnings.clear();
-    m_dir.reset(new QTemporaryDir);
-    m_service.reset(new ServiceDouble(m_broker->port()));
-    QVERIFY(m_service->start());
-    QVERIFY(m_service->subscribe("#"));
+    initService();
 }
 
 void TestScene::cleanup()
 {
     // Every slip of the scene (a failed binding, an undefined assignment, a missing image)
     // fails the test that caused it, with the screenshot taken so far kept beside the log.
-    const QStringList warnings = m_qmlWarnings;
-    m_manager.reset();
-    m_window = nullptr;
-    m_config.reset();
-    m_service.reset();
-    m_dir.reset();
+    const QStringList warnings = cleanupScene();
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
-}
-
-// Loads the scene and returns before the event loop has run: no frame is on the screen yet.
-void TestScene::launch(const QString &locale, bool withDeviceId)
-{
-    const QString serial = m_dir->filePath("serialnumber");
-    if (withDeviceId) {
-        QFile file(serial);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("K00000042\n");
-    }
-    QFile conf(m_dir->filePath("gui.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write(QStringLiteral("[log]\nsyslog=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
-                              "[gui]\ndeviceId=%2\nlocale=%3\n")
-                   .arg(m_broker->port()).arg(serial, locale).toUtf8());
-    conf.close();
-    m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
-    m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
-    connect(&m_manager->engine(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &errors) {
-        for (const QQmlError &error : errors)
-            m_qmlWarnings << error.toString();
-    });
-    m_manager->load();
-    QVERIFY(!m_manager->engine().rootObjects().isEmpty());
-    m_window = qobject_cast<QQuickWindow *>(m_manager->engine().rootObjects().first());
-    QVERIFY(m_window);
 }
 
 void TestScene::startController(const QString &locale, bool withDeviceId)
 {
-    launch(locale, withDeviceId);
+    startScene(locale, withDeviceId ? QByteArray("K00000042\n") : QByteArray());
     if (QTest::currentTestFailed())
         return;
-    // The keyboard types into the focus object, which only an active window has.
-    m_window->requestActivate();
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
-    QVERIFY(m_service->waitFor(Ui + "/config"));
     // The proxies subscribe at construction; one round trip shows the subscriptions are live.
     QTRY_VERIFY(m_service->publish(Board + "/status", boardStatus(true)) && m_manager->board().status() == "online");
 }
@@ -237,49 +174,6 @@ void TestScene::goOnline()
 {
     QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
     QTRY_VERIFY(shown("scanScreensPage"));
-}
-
-void TestScene::shoot(const QString &name)
-{
-    const QString path = m_artifacts + "/" + name + ".png";
-    QVERIFY2(m_window->grabWindow().save(path), qPrintable(path));
-}
-
-QObject *TestScene::find(const QString &objectName, QObject *under) const
-{
-    // Pages sit in loaders and pop-ups in the overlay: walk object and item trees both.
-    QList<QObject *> queue{under ? under : m_window};
-    QSet<QObject *> seen;
-    while (!queue.isEmpty()) {
-        QObject *object = queue.takeFirst();
-        if (!object || seen.contains(object))
-            continue;
-        seen.insert(object);
-        if (object->objectName() == objectName)
-            return object;
-        queue << object->children();
-        if (auto *item = qobject_cast<QQuickItem *>(object)) {
-            for (QQuickItem *child : item->childItems())
-                queue << child;
-        } else if (auto *window = qobject_cast<QQuickWindow *>(object)) {
-            queue << window->contentItem();
-        } else if (object->metaObject()->indexOfProperty("contentItem") >= 0) {
-            queue << object->property("contentItem").value<QQuickItem *>();
-        }
-    }
-    return nullptr;
-}
-
-QString TestScene::text(const QString &objectName, QObject *under) const
-{
-    QObject *object = find(objectName, under);
-    return object ? object->property("text").toString() : QStringLiteral("<no %1>").arg(objectName);
-}
-
-bool TestScene::shown(const QString &objectName, QObject *under) const
-{
-    auto *item = qobject_cast<QQuickItem *>(find(objectName, under));
-    return item && item->isVisible();
 }
 
 QStringList TestScene::visibleTexts(QObject *under) const
@@ -293,12 +187,6 @@ QStringList TestScene::visibleTexts(QObject *under) const
     for (QQuickItem *child : item->childItems())
         texts << visibleTexts(child);
     return texts;
-}
-
-QPoint TestScene::centreOf(const QString &objectName, QObject *under) const
-{
-    auto *item = qobject_cast<QQuickItem *>(find(objectName, under));
-    return item ? item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint() : QPoint();
 }
 
 void TestScene::screenTableShowsOnePage_data()
@@ -323,7 +211,7 @@ void TestScene::screenTableShowsOnePage()
     QVERIFY(shown("versionLabel"));
     QCOMPARE(text("versionLabel"), QStringLiteral("v1.0.21"));
     if (screen == "ScreenSaver" || screen == "InitPage")
-        shoot(screen.toLower());
+        grab(screen.toLower());
 }
 
 void TestScene::passengerScreensInBothLanguages_data()
@@ -410,7 +298,7 @@ void TestScene::passengerScreensInBothLanguages()
         QTRY_COMPARE(text(name), pair.section('=', 1));
         QVERIFY2(shown(name), qPrintable(name));
     }
-    shoot(shot);
+    grab(shot);
 }
 
 void TestScene::periodTexts_data()
@@ -494,7 +382,7 @@ void TestScene::detailBlockByType()
                  expected);
     }
     if (QString(QTest::currentDataTag()) == "8 valid" || QString(QTest::currentDataTag()) == "2 valid")
-        shoot(QStringLiteral("valid-type%1-en").arg(type));
+        grab(QStringLiteral("valid-type%1-en").arg(type));
 }
 
 void TestScene::damagedTransactionShowsNoGarbage_data()
@@ -555,7 +443,7 @@ void TestScene::flagButtonSwitchesLanguage()
     QTRY_COMPARE(text("scanText"), QStringLiteral("ΣΑΡΩΣΤΕ ΤΗΝ\nΚΑΡΤΑ ΣΑΣ"));
     const QString greekDate = QLocale(QStringLiteral("el_GR")).toString(QDate::currentDate(), "dd-MMM-yyyy");
     QTRY_COMPARE(text("clockDate"), greekDate);
-    shoot("language-el");
+    grab("language-el");
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("flagButton"));
     QTRY_COMPARE(m_manager->language(), QStringLiteral("en_IE"));
     QTRY_COMPARE(text("scanText"), QStringLiteral("SCAN\nYOUR CARD"));
@@ -570,20 +458,20 @@ void TestScene::scanPagesSwitchLocally()
     m_manager->setScreen("ScanCard");
     QTRY_VERIFY(shown("scanCardPage"));
     QCOMPARE(text("scanCardButtonText"), QStringLiteral("ΣΑΡΩΣΗ\nΕΙΣΙΤΗΡΙΟΥ"));
-    shoot("scancard-el");
+    grab("scancard-el");
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("scanCardButton"));
     QTRY_VERIFY(shown("scanBarcodePage"));
     QVERIFY(!shown("scanCardPage"));
     QCOMPARE(m_manager->screen(), QStringLiteral("ScanCard"));
     QCOMPARE(text("scanBarcodeText"), QStringLiteral("ΣΑΡΩΣΤΕ ΤΟ\nΕΙΣΙΤΗΡΙΟ ΣΑΣ"));
-    shoot("scanbarcode-el");
+    grab("scanbarcode-el");
     m_manager->setLanguage("en_IE");
     QTRY_COMPARE(text("scanBarcodeButtonText"), QStringLiteral("SCAN\nCARD"));
-    shoot("scanbarcode-en");
+    grab("scanbarcode-en");
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("scanBarcodeButton"));
     QTRY_VERIFY(shown("scanCardPage"));
     QCOMPARE(text("scanCardText"), QStringLiteral("SCAN\nYOUR CARD"));
-    shoot("scancard-en");
+    grab("scancard-en");
 }
 
 void TestScene::maintenanceGesture_data()
@@ -673,7 +561,7 @@ void TestScene::serialNumberSavedAfterConfirmation()
     for (const char key : QByteArray("K1234567"))
         QTest::keyClick(m_window, key);
     QVERIFY(shown("serialHint"));
-    shoot("initpage-typing");
+    grab("initpage-typing");
     QTest::keyClick(m_window, '8');
     QTRY_VERIFY(!shown("serialHint"));
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("saveButton"));
@@ -683,7 +571,7 @@ void TestScene::serialNumberSavedAfterConfirmation()
     QCOMPARE(popup->property("text").toString(), QStringLiteral("Please confirm the serial number\n\nK12345678"));
     QCOMPARE(text("popupYesButton", popup), QStringLiteral("Ναι"));
     QCOMPARE(text("popupNoButton", popup), QStringLiteral("Όχι"));
-    shoot("initpage-confirm-el");
+    grab("initpage-confirm-el");
 
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupNoButton", popup));
     // The modal shade stays until the closing transition has run.
@@ -721,7 +609,7 @@ void TestScene::errorOpensInformationPopup()
     QTRY_VERIFY(popup->property("opened").toBool());
     QVERIFY(popup->property("text").toString().contains("No such file or directory"));
     QVERIFY(!popup->property("isDialog").toBool());
-    shoot("error-popup");
+    grab("error-popup");
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupText", popup));
     QTRY_VERIFY(!popup->property("opened").toBool());
 }
@@ -743,7 +631,7 @@ void TestScene::serialTypedOnKeyboardPanel()
         QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(key, panel));
     QCOMPARE(text("serialField"), QStringLiteral("K12345678"));
     QVERIFY(!shown("serialHint"));
-    shoot("initpage-keyboard");
+    grab("initpage-keyboard");
 
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("key_enter", panel));
     QObject *popup = find("serialConfirmPopup");
@@ -868,8 +756,7 @@ void TestScene::pageAskedForBeforeItsTurn()
     QVERIFY(!shown("busyPage"));
     QVERIFY(!find("SettingsLoader")->property("active").toBool());
     const QPoint key = centreOf("pinKey_7");
-    QTest::touchEvent(m_window, m_touch).press(0, key, m_window);
-    QTest::touchEvent(m_window, m_touch).release(0, key, m_window);
+    touch(key);
     QCOMPARE(text("pinText"), QStringLiteral("7"));
 
     // The pages built after it leave its entry alone.
@@ -883,7 +770,7 @@ void TestScene::pageAskedForBeforeItsTurn()
 // page, told once that it is hidden as it is built, must not take it down).
 void TestScene::pagesBuiltLaterKeepKeyboardUp()
 {
-    launch("en_IE", false);
+    launch("en_IE", QByteArray());
     m_window->setProperty("currentScreen", "InitPage");
     QVERIFY(shown("initPage"));
     auto *field = qobject_cast<QQuickItem *>(find("serialField"));

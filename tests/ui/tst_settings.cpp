@@ -1,5 +1,6 @@
 #include "brokerfixture.h"
 #include "controllerfixture.h"
+#include "scenetest.h"
 #include "logcapture.h"
 #include "servicedouble.h"
 #include "waituntil.h"
@@ -84,7 +85,7 @@ QJsonObject boardStatus(bool ignition)
 
 // The maintenance area as it runs: the real controller and scene under an X server, a broker,
 // and a service double playing the validation, board, inspector, network and device services.
-class TestSettings : public QObject
+class TestSettings : public SceneTest
 {
     Q_OBJECT
 
@@ -144,88 +145,37 @@ private:
     void login();
     QQuickItem *openPage(const QString &title, const QString &page);
     void shoot(const QString &name);
-    QObject *find(const QString &objectName, QObject *under = nullptr) const;
-    QQuickItem *item(const QString &objectName, QObject *under = nullptr) const;
-    QString text(const QString &objectName, QObject *under = nullptr) const;
-    bool shown(const QString &objectName, QObject *under = nullptr) const;
     bool opened(const QString &objectName) const;
-    QPoint centreOf(QQuickItem *item) const;
-    void touch(const QPoint &point);
     void reveal(QQuickItem *target);
     void tap(const QString &objectName, QObject *under = nullptr);
     void tapYes(const QString &popup, bool yes = true);
     void choose(const QString &combo, int index);
     QColor colourOf(const QString &objectName) const;
     int stackDepth() const;
-
-    QScopedPointer<BrokerFixture> m_broker;
-    QScopedPointer<ServiceDouble> m_service;
-    QScopedPointer<QTemporaryDir> m_dir;
-    QScopedPointer<Config> m_config;
-    QScopedPointer<GUIManager> m_manager;
-    QQuickWindow *m_window = nullptr;
-    QStringList m_qmlWarnings;
-    QString m_artifacts;
-    QTouchDevice *m_touch = nullptr;
 };
 
 void TestSettings::initTestCase()
 {
-    ControllerFixture::initProcess();
-    QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
-    m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/settings";
-    QVERIFY(QDir().mkpath(m_artifacts));
-    m_touch = QTest::createTouchDevice();
-    m_broker.reset(new BrokerFixture);
-    QVERIFY(m_broker->start());
+    initScene("settings");
 }
 
 void TestSettings::init()
 {
-    m_qmlWarnings.clear();
-    m_dir.reset(new QTemporaryDir);
-    m_service.reset(new ServiceDouble(m_broker->port()));
-    QVERIFY(m_service->start());
-    QVERIFY(m_service->subscribe("#"));
+    initService();
 }
 
 void TestSettings::cleanup()
 {
     // A failed binding, an undefined assignment or a missing image fails the test that caused it.
-    const QStringList warnings = m_qmlWarnings;
-    m_manager.reset();
-    m_window = nullptr;
-    m_config.reset();
-    m_service.reset();
-    m_dir.reset();
+    const QStringList warnings = cleanupScene();
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
 }
 
 void TestSettings::startController()
 {
-    const QString serial = m_dir->filePath("serialnumber");
-    QFile file(serial);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("K00000042\n");
-    file.close();
-    QFile conf(m_dir->filePath("gui.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write(QStringLiteral("[log]\nsyslog=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n[gui]\ndeviceId=%2\nlocale=en_IE\n")
-                   .arg(m_broker->port()).arg(serial).toUtf8());
-    conf.close();
-    m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
-    m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
-    connect(&m_manager->engine(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &errors) {
-        for (const QQmlError &error : errors)
-            m_qmlWarnings << error.toString();
-    });
-    m_manager->load();
-    QVERIFY(!m_manager->engine().rootObjects().isEmpty());
-    m_window = qobject_cast<QQuickWindow *>(m_manager->engine().rootObjects().first());
-    QVERIFY(m_window);
-    m_window->requestActivate();
-    QVERIFY(QTest::qWaitForWindowActive(m_window));
-    QVERIFY(m_service->waitFor(Ui + "/config"));
+    startScene("en_IE");
+    if (QTest::currentTestFailed())
+        return;
     // One round trip shows the proxies' subscriptions are live.
     QTRY_VERIFY(m_service->publish(Board + "/status", boardStatus(true)) && m_manager->board().status() == "online");
     QVERIFY(m_service->publish(Blm + "/status", statusOnline()));
@@ -261,67 +211,13 @@ void TestSettings::shoot(const QString &name)
     // A page caught half-way through its slide is no picture of it.
     if (QObject *stack = find("settingsStack"))
         waitUntil([stack] { return !stack->property("busy").toBool(); });
-    const QString path = m_artifacts + "/" + name + ".png";
-    QVERIFY2(m_window->grabWindow().save(path), qPrintable(path));
-}
-
-QObject *TestSettings::find(const QString &objectName, QObject *under) const
-{
-    // Pages sit in loaders and stacks, pop-ups in the overlay: walk object and item trees both.
-    QList<QObject *> queue{under ? under : m_window};
-    QSet<QObject *> seen;
-    while (!queue.isEmpty()) {
-        QObject *object = queue.takeFirst();
-        if (!object || seen.contains(object))
-            continue;
-        seen.insert(object);
-        if (object->objectName() == objectName)
-            return object;
-        queue << object->children();
-        if (auto *quick = qobject_cast<QQuickItem *>(object)) {
-            for (QQuickItem *child : quick->childItems())
-                queue << child;
-        } else if (auto *window = qobject_cast<QQuickWindow *>(object)) {
-            queue << window->contentItem();
-        } else if (object->metaObject()->indexOfProperty("contentItem") >= 0) {
-            queue << object->property("contentItem").value<QQuickItem *>();
-        }
-    }
-    return nullptr;
-}
-
-QQuickItem *TestSettings::item(const QString &objectName, QObject *under) const
-{
-    return qobject_cast<QQuickItem *>(find(objectName, under));
-}
-
-QString TestSettings::text(const QString &objectName, QObject *under) const
-{
-    QObject *object = find(objectName, under);
-    return object ? object->property("text").toString() : QStringLiteral("<no %1>").arg(objectName);
-}
-
-bool TestSettings::shown(const QString &objectName, QObject *under) const
-{
-    QQuickItem *found = item(objectName, under);
-    return found && found->isVisible();
+    grab(name);
 }
 
 bool TestSettings::opened(const QString &objectName) const
 {
     QObject *popup = find(objectName);
     return popup && popup->property("opened").toBool();
-}
-
-QPoint TestSettings::centreOf(QQuickItem *target) const
-{
-    return target ? target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint() : QPoint();
-}
-
-void TestSettings::touch(const QPoint &point)
-{
-    QTest::touchEvent(m_window, m_touch).press(0, point, m_window);
-    QTest::touchEvent(m_window, m_touch).release(0, point, m_window);
 }
 
 // Scrolls the page holding the item until the item is in view, as a technician would.

@@ -1,0 +1,145 @@
+#include "scenetest.h"
+
+#include "controllerfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QQmlError>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSet>
+#include <QTest>
+
+void SceneTest::initScene(const QString &folder)
+{
+    ControllerFixture::initProcess();
+    QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
+    m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/" + folder;
+    QVERIFY(QDir().mkpath(m_artifacts));
+    m_touch = QTest::createTouchDevice();
+    m_broker.reset(new BrokerFixture);
+    QVERIFY(m_broker->start());
+}
+
+void SceneTest::initService()
+{
+    m_qmlWarnings.clear();
+    m_dir.reset(new QTemporaryDir);
+    m_service.reset(new ServiceDouble(m_broker->port()));
+    QVERIFY(m_service->start());
+    QVERIFY(m_service->subscribe("#"));
+}
+
+QStringList SceneTest::cleanupScene()
+{
+    const QStringList warnings = m_qmlWarnings;
+    m_manager.reset();
+    m_window = nullptr;
+    m_config.reset();
+    m_service.reset();
+    m_dir.reset();
+    return warnings;
+}
+
+void SceneTest::launch(const QString &locale, const QByteArray &serial)
+{
+    const QString serialFile = m_dir->filePath("serialnumber");
+    if (!serial.isEmpty()) {
+        QFile file(serialFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(serial);
+    }
+    QFile conf(m_dir->filePath("gui.conf"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[log]\nsyslog=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
+                              "[gui]\ndeviceId=%2\nlocale=%3\n")
+                   .arg(m_broker->port())
+                   .arg(serialFile, locale)
+                   .toUtf8());
+    conf.close();
+    m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
+    m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
+    QObject::connect(&m_manager->engine(), &QQmlEngine::warnings, &m_manager->engine(),
+                     [this](const QList<QQmlError> &errors) {
+                         for (const QQmlError &error : errors)
+                             m_qmlWarnings << error.toString();
+                     });
+    m_manager->load();
+    QVERIFY(!m_manager->engine().rootObjects().isEmpty());
+    m_window = qobject_cast<QQuickWindow *>(m_manager->engine().rootObjects().first());
+    QVERIFY(m_window);
+}
+
+void SceneTest::startScene(const QString &locale, const QByteArray &serial)
+{
+    launch(locale, serial);
+    if (QTest::currentTestFailed())
+        return;
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(m_service->waitFor("orvo/ui/config"));
+}
+
+QObject *SceneTest::find(const QString &objectName, QObject *under) const
+{
+    // Pages sit in loaders and stacks, pop-ups in the overlay: walk object and item trees both.
+    QList<QObject *> queue{under ? under : m_window};
+    QSet<QObject *> seen;
+    while (!queue.isEmpty()) {
+        QObject *object = queue.takeFirst();
+        if (!object || seen.contains(object))
+            continue;
+        seen.insert(object);
+        if (object->objectName() == objectName)
+            return object;
+        queue << object->children();
+        if (auto *quick = qobject_cast<QQuickItem *>(object)) {
+            for (QQuickItem *child : quick->childItems())
+                queue << child;
+        } else if (auto *window = qobject_cast<QQuickWindow *>(object)) {
+            queue << window->contentItem();
+        } else if (object->metaObject()->indexOfProperty("contentItem") >= 0) {
+            queue << object->property("contentItem").value<QQuickItem *>();
+        }
+    }
+    return nullptr;
+}
+
+QQuickItem *SceneTest::item(const QString &objectName, QObject *under) const
+{
+    return qobject_cast<QQuickItem *>(find(objectName, under));
+}
+
+QString SceneTest::text(const QString &objectName, QObject *under) const
+{
+    QObject *object = find(objectName, under);
+    return object ? object->property("text").toString() : QStringLiteral("<no %1>").arg(objectName);
+}
+
+bool SceneTest::shown(const QString &objectName, QObject *under) const
+{
+    QQuickItem *found = item(objectName, under);
+    return found && found->isVisible();
+}
+
+QPoint SceneTest::centreOf(QQuickItem *target) const
+{
+    return target ? target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint() : QPoint();
+}
+
+QPoint SceneTest::centreOf(const QString &objectName, QObject *under) const
+{
+    return centreOf(item(objectName, under));
+}
+
+void SceneTest::touch(const QPoint &point)
+{
+    QTest::touchEvent(m_window, m_touch).press(0, point, m_window);
+    QTest::touchEvent(m_window, m_touch).release(0, point, m_window);
+}
+
+void SceneTest::grab(const QString &name)
+{
+    const QString path = m_artifacts + "/" + name + ".png";
+    QVERIFY2(m_window->grabWindow().save(path), qPrintable(path));
+}

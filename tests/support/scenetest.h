@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/config.h"
+#include "brokerfixture.h"
+#include "controller/guimanager.h"
+#include "servicedouble.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QScopedPointer>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class QQuickItem;
+class QQuickWindow;
+class QTouchDevice;
+
+// Base of the scene tests: the real controller loads the real scene under an X server, with a
+// broker of the test program's own and a service double (subscribed to everything) playing the
+// sibling services. Items are found, read and touched by object name.
+class SceneTest : public QObject
+{
+protected:
+    // Once per test program: process set-up, the broker, the touch device, and the folder the
+    // pictures go to (TESSIVO_ARTIFACTS/<folder>).
+    void initScene(const QString &folder);
+    // Before each test: a fresh folder and service double.
+    void initService();
+    // After each test: everything torn down, controller first. Returns the scene's warnings (a
+    // failed binding, an undefined assignment, a missing image) for the test to fail on.
+    QStringList cleanupScene();
+
+    // A configuration, a serial-number file (none when `serial` is empty) and an event log in
+    // the test's folder; loads the scene and returns before the event loop has run, so no frame
+    // is up yet.
+    void launch(const QString &locale, const QByteArray &serial = "K00000042\n");
+    // launch(), then the window active (the keyboard types into the focus object, which only an
+    // active window has) and the controller's configuration seen on the broker.
+    void startScene(const QString &locale, const QByteArray &serial = "K00000042\n");
+
+    QObject *find(const QString &objectName, QObject *under = nullptr) const;
+    QQuickItem *item(const QString &objectName, QObject *under = nullptr) const;
+    // The item's "text", or a marker naming the missing item.
+    QString text(const QString &objectName, QObject *under = nullptr) const;
+    bool shown(const QString &objectName, QObject *under = nullptr) const;
+    QPoint centreOf(QQuickItem *target) const;
+    QPoint centreOf(const QString &objectName, QObject *under = nullptr) const;
+    // One finger down and up, as on the validator's touch panel.
+    void touch(const QPoint &point);
+    // The window as it looks now, saved as <folder>/<name>.png.
+    void grab(const QString &name);
+
+    QScopedPointer<BrokerFixture> m_broker;
+    QScopedPointer<ServiceDouble> m_service;
+    QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<Config> m_config;
+    QScopedPointer<GUIManager> m_manager;
+    QQuickWindow *m_window = nullptr;
+    QStringList m_qmlWarnings;
+    QString m_artifacts;
+    QTouchDevice *m_touch = nullptr;
+};
