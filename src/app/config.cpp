@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QTemporaryFile>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -22,8 +23,8 @@ QVariant fromJsonValue(const QJsonValue &value)
     QVariant variant = value.toVariant();
     if (value.isDouble()) {
         const double d = value.toDouble();
-        if (d == double(qint64(d)) && d >= std::numeric_limits<int>::min()
-                && d <= std::numeric_limits<int>::max())
+        // The range first: converting a double outside it to an integer is undefined.
+        if (d >= std::numeric_limits<int>::min() && d <= std::numeric_limits<int>::max() && std::trunc(d) == d)
             variant = QVariant(int(d));
     }
     return variant;

@@ -31,6 +31,8 @@ private slots:
     void deletedAndRecreatedFileStaysWatched();
     void fromJsonAppliesKnownKeysAndKeepsOverrides();
     void fromJsonIgnoresWhatItCannotStore();
+    void fromJsonNumbers_data();
+    void fromJsonNumbers();
     void toJsonGroupsByKey();
     void printAlignsValuesAndHidesPassword();
     void garbageFileFallsBackToDefaults();
@@ -226,6 +228,34 @@ void TestConfig::fromJsonIgnoresWhatItCannotStore()
     QCOMPARE(changed.count(), 0);
     QCOMPARE(config.get("gui/locale").toString(), QStringLiteral("el_GR"));
     QCOMPARE(config.get("gui/deviceId").toString(), QStringLiteral("/etc/serialnumber"));
+}
+
+void TestConfig::fromJsonNumbers_data()
+{
+    QTest::addColumn<double>("number");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("whole") << 5.0 << "5";
+    QTest::newRow("negative") << -30.0 << "-30";
+    QTest::newRow("int max") << 2147483647.0 << "2147483647";
+    QTest::newRow("above int") << 2147483648.0 << "2147483648";
+    QTest::newRow("fraction") << 7.25 << "7.25";
+    QTest::newRow("huge") << 1e308 << "1e+308";
+    QTest::newRow("huge negative") << -1e308 << "-1e+308";
+}
+
+// Whole numbers that fit an integer are stored as integers, so that they are written and
+// published again as integers; any other number, however large, stays the number it was.
+void TestConfig::fromJsonNumbers()
+{
+    QFETCH(double, number);
+    QFETCH(QString, written);
+    Config config(path(), GUIManager::Defaults);
+    config.fromJson(QJsonObject{{"gui", QJsonObject{{"displayOffMin", number}}}});
+    QCOMPARE(config.get("gui/displayOffMin").toDouble(), number);
+    QSettings file(path(), QSettings::NativeFormat);
+    QCOMPARE(file.value("gui/displayOffMin").toString(), written);
+    const QJsonValue published = config.toJson().value("gui").toObject().value("displayOffMin");
+    QCOMPARE(published.toDouble(), number);
 }
 
 // The JSON form nests by group; a key without a group (a [General] entry) stays a plain member.
