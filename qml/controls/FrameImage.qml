@@ -10,8 +10,9 @@ Item {
     property string path: ""
     property int count: 0
     property int index: 0
-    // The picture on screen.
-    readonly property url source: count > 0 ? path + Math.max(0, Math.min(index, count - 1)) + ".png" : ""
+    // The picture on screen, and its file.
+    readonly property int shown: Math.max(0, Math.min(index, count - 1))
+    readonly property url source: count > 0 ? path + shown + ".png" : ""
 
     Repeater {
         model: root.count
@@ -22,7 +23,7 @@ Item {
             asynchronous: index > 0
             // Drawn at its own size on whole pixels: no filtering needed.
             smooth: false
-            visible: index === Math.max(0, Math.min(root.index, root.count - 1))
+            visible: index === root.shown
         }
     }
 }
