@@ -10,18 +10,18 @@
 #include <QSet>
 #include <QTest>
 
-void SceneTest::initScene(const QString &folder)
+void SceneTest::initTestCase()
 {
     ControllerFixture::initProcess();
     QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
-    m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/" + folder;
+    m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/" + m_folder;
     QVERIFY(QDir().mkpath(m_artifacts));
     m_touch = QTest::createTouchDevice();
     m_broker.reset(new BrokerFixture);
     QVERIFY(m_broker->start());
 }
 
-void SceneTest::initService()
+void SceneTest::init()
 {
     m_qmlWarnings.clear();
     m_dir.reset(new QTemporaryDir);
@@ -30,7 +30,7 @@ void SceneTest::initService()
     QVERIFY(m_service->subscribe("#"));
 }
 
-QStringList SceneTest::cleanupScene()
+void SceneTest::cleanup()
 {
     const QStringList warnings = m_qmlWarnings;
     m_manager.reset();
@@ -38,7 +38,7 @@ QStringList SceneTest::cleanupScene()
     m_config.reset();
     m_service.reset();
     m_dir.reset();
-    return warnings;
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
 }
 
 void SceneTest::launch(const QString &locale, const QByteArray &serial)

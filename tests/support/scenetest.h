@@ -18,17 +18,25 @@ class QTouchDevice;
 // Base of the scene tests: the real controller loads the real scene under an X server, with a
 // broker of the test program's own and a service double (subscribed to everything) playing the
 // sibling services. Items are found, read and touched by object name.
+// Pictures go to TESSIVO_ARTIFACTS/<folder>.
 class SceneTest : public QObject
 {
-protected:
-    // Once per test program: process set-up, the broker, the touch device, and the folder the
-    // pictures go to (TESSIVO_ARTIFACTS/<folder>).
-    void initScene(const QString &folder);
+    Q_OBJECT
+
+public:
+    explicit SceneTest(const QString &folder) : m_folder(folder) {}
+
+private slots:
+    // Once per test program: process set-up, the broker, the touch device.
+    void initTestCase();
     // Before each test: a fresh folder and service double.
-    void initService();
-    // After each test: everything torn down, controller first. Returns the scene's warnings (a
-    // failed binding, an undefined assignment, a missing image) for the test to fail on.
-    QStringList cleanupScene();
+    void init();
+    // After each test: everything torn down, controller first. Every slip of the scene (a
+    // failed binding, an undefined assignment, a missing image) fails the test that caused it,
+    // with the pictures taken so far kept.
+    void cleanup();
+
+protected:
 
     // A configuration, a serial-number file (none when `serial` is empty) and an event log in
     // the test's folder; loads the scene and returns before the event loop has run, so no frame
@@ -59,4 +67,7 @@ protected:
     QStringList m_qmlWarnings;
     QString m_artifacts;
     QTouchDevice *m_touch = nullptr;
+
+private:
+    const QString m_folder;
 };

@@ -105,10 +105,10 @@ class TestScene : public SceneTest
 {
     Q_OBJECT
 
+public:
+    TestScene() : SceneTest("scene") {}
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
 
     void screenTableShowsOnePage_data();
     void screenTableShowsOnePage();
@@ -142,24 +142,6 @@ private:
     void goOnline();
     QStringList visibleTexts(QObject *under) const;
 };
-
-void TestScene::initTestCase()
-{
-    initScene("scene");
-}
-
-void TestScene::init()
-{
-    initService();
-}
-
-void TestScene::cleanup()
-{
-    // Every slip of the scene (a failed binding, an undefined assignment, a missing image)
-    // fails the test that caused it, with the screenshot taken so far kept beside the log.
-    const QStringList warnings = cleanupScene();
-    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
-}
 
 void TestScene::startController(const QString &locale, bool withDeviceId)
 {

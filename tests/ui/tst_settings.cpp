@@ -89,10 +89,10 @@ class TestSettings : public SceneTest
 {
     Q_OBJECT
 
+public:
+    TestSettings() : SceneTest("settings") {}
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
 
     // Login
     void pinTypedOnPadOpensSettings();
@@ -153,23 +153,6 @@ private:
     QColor colourOf(const QString &objectName) const;
     int stackDepth() const;
 };
-
-void TestSettings::initTestCase()
-{
-    initScene("settings");
-}
-
-void TestSettings::init()
-{
-    initService();
-}
-
-void TestSettings::cleanup()
-{
-    // A failed binding, an undefined assignment or a missing image fails the test that caused it.
-    const QStringList warnings = cleanupScene();
-    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
-}
 
 void TestSettings::startController()
 {
