@@ -1,8 +1,10 @@
 #include "config.h"
 
+#include "app/secrets.h"
 #include "app/settingslock.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QSettings>
@@ -11,10 +13,15 @@
 #include <cmath>
 #include <limits>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const char Tag[] = "[Config] ";
-const QString PasswordKey = QStringLiteral("mqtt/password");
+
+constexpr mode_t OwnerOnly = S_IRUSR | S_IWUSR;
 
 // JSON numbers arrive as doubles; whole numbers that fit are kept as integers so that they are
 // written to the file and published again as integers.
@@ -111,9 +118,9 @@ void Config::print() const
     qInfo().noquote().nospace() << Tag << rule;
     for (auto it = m_settings.cbegin(); it != m_settings.cend(); ++it) {
         QString value = get(it.key()).toString();
-        // The broker password never reaches a log line.
-        if (it.key() == PasswordKey && !value.isEmpty())
-            value = QStringLiteral("********");
+        // The broker password and the PIN never reach a log line.
+        if (secrets::isSecretName(it.key()) && !value.isEmpty())
+            value = secrets::Mask;
         qInfo().noquote().nospace() << Tag << QStringLiteral(" %1 : %2").arg(it.key(), -width).arg(value);
     }
     qInfo().noquote().nospace() << Tag << rule;
@@ -156,6 +163,16 @@ void Config::load()
 void Config::save()
 {
     m_watcher.removePath(m_fileName);
+    // The file holds the broker password and the PIN: owner-only whatever the umask. A new file
+    // is made so before anything is written to it; an older one is narrowed before the rewrite,
+    // which keeps the mode of the file it replaces.
+    const QByteArray name = QFile::encodeName(m_fileName);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, OwnerOnly);
+    struct stat status;
+    if (fd >= 0)
+        ::close(fd);
+    else if (::stat(name.constData(), &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & 077))
+        ::chmod(name.constData(), OwnerOnly);
     {
         QSettings settings(m_fileName, QSettings::NativeFormat);
         for (auto it = m_settings.cbegin(); it != m_settings.cend(); ++it)

@@ -17,15 +17,14 @@ int main(int argc, char *argv[])
     // application object loads the platform plug-ins.
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
     runtimepaths::addLibraryPaths();
+    // Help, version and a bad option are answered here, before the GUI application object
+    // exists: it needs a display, and `tessivo -V` over ssh has none.
+    exitForInformationalOptions(argc, argv);
 
     QGuiApplication app(argc, argv);
     // From here on a stop request ends the event loop (at once, or as soon as it runs).
     QuitOnSignal quitOnSignal;
-    app.setApplicationName(QStringLiteral("Tessivo"));
-    app.setApplicationDisplayName(QStringLiteral("Tessivo"));
-    app.setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
-    app.setOrganizationName(QStringLiteral("orvo"));
-    app.setOrganizationDomain(QStringLiteral("orvo.local"));
+    setApplicationIdentity();
 
     const QVariantMap overrides = parseCLIArgs();
     const QString fileName = overrides.value(QStringLiteral("config"), QStringLiteral("gui.conf")).toString();

@@ -3,6 +3,7 @@
 #include "app/config.h"
 #include "app/logger.h"
 #include "app/runtimepaths.h"
+#include "app/secrets.h"
 #include "maintenance/event.h"
 #include "maintenance/user.h"
 #include "network/connection.h"
@@ -17,6 +18,7 @@
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -39,7 +41,6 @@ const char Tag[] = "[GUIManager] ";
 const QString ValidSound = QStringLiteral("/opt/orvo/tessivo/Valid.wav");
 const QString InvalidSound = QStringLiteral("/opt/orvo/tessivo/Invalid.wav");
 const QString TranslationFile = QStringLiteral(":/qml/translations/Tessivo_el_GR.qm");
-const QString PasswordKey = QStringLiteral("mqtt/password");
 
 // How long a result page stays before the idle screen returns.
 constexpr int ResultScreenMs = 3000;
@@ -61,8 +62,10 @@ constexpr int CardAlreadyValidated = 207;
 
 QString maskedJson(QVariantMap changes)
 {
-    if (changes.contains(PasswordKey) && !changes.value(PasswordKey).toString().isEmpty())
-        changes.insert(PasswordKey, QStringLiteral("********"));
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        if (secrets::isSecretName(it.key()) && !it.value().toString().isEmpty())
+            it.value() = secrets::Mask;
+    }
     return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Indented));
 }
 
@@ -274,7 +277,8 @@ void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &fr
     if (!from.contains(baseTopic().toUtf8()))
         return;
     qInfo().noquote().nospace() << Tag << "Message received : " << QString::fromUtf8(from);
-    qDebug().noquote().nospace() << Tag << "Data : " << data;
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
+        qDebug().noquote().nospace() << Tag << "Data : " << secrets::maskedPayload(data);
 
     const QJsonDocument document = QJsonDocument::fromJson(data);
     if (from.contains("/info/get"))
@@ -353,9 +357,9 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
             if (ok) {
                 kept.insert(member.key(), value);
             } else {
-                // The value as it came, in JSON notation ("1884" with its quotes); never a password.
-                const QString shown = key == PasswordKey
-                        ? QStringLiteral("********")
+                // The value as it came, in JSON notation ("1884" with its quotes); never a secret.
+                const QString shown = secrets::isSecretName(key)
+                        ? secrets::Mask
                         : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
                 qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << shown;
             }
@@ -870,11 +874,11 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
         const QUrl url = QUrl::fromUserInput(text);
         if (url.isValid() && !url.isEmpty()) {
             qInfo().noquote().nospace() << Tag << "Applying Validator configuration";
-            applied.append(QStringLiteral("OBC : %1").arg(url.toString()));
+            applied.append(QStringLiteral("OBC : %1").arg(secrets::maskedUrl(url)));
             m_validator.config()->setObuUrl(url);
             m_validator.saveConfig();
         } else {
-            qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << text;
+            qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << secrets::maskedUrlText(text);
         }
     }
 

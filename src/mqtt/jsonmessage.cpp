@@ -1,5 +1,7 @@
 #include "jsonmessage.h"
 
+#include "app/secrets.h"
+
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -21,7 +23,7 @@ bool parseJsonMessage(const QByteArray &payload, const char *tag, QJsonObject *o
         if (detail == ParseFailureDetail::ParserError)
             line << error.errorString();
         else
-            line << payload;
+            line << secrets::maskedPayload(payload);
         return false;
     }
     *object = document.object();

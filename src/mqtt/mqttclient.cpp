@@ -1,6 +1,9 @@
 #include "mqttclient.h"
 
+#include "app/secrets.h"
+
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QTimer>
 
 // One broker connection for the whole application. Subscriptions are kept in call order and
@@ -112,8 +115,10 @@ bool MqttClient::publish(const QByteArray &data, const QString &topic, uchar qos
 {
     if (!m_client || m_client->state() != MqttTransport::Connected)
         return false;
-    qDebug().noquote().nospace() << Tag << "Publishing to topic '" << topic << "' with Qos = " << qos
-                                 << " and Retain = " << boolText(retain) << ":\n" << data;
+    // Payloads are dumped with their secrets masked, which takes a parse: only when shown.
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
+        qDebug().noquote().nospace() << Tag << "Publishing to topic '" << topic << "' with Qos = " << qos
+                                     << " and Retain = " << boolText(retain) << ":\n" << secrets::maskedPayload(data);
     if (m_client->publish(topic, data, qos, retain) == -1) {
         emit error(QStringLiteral("Publish to ") + topic + QStringLiteral(" failed."));
         return false;
@@ -189,7 +194,8 @@ void MqttClient::onReconnect()
 
 void MqttClient::onReceived(const QByteArray &message, const QString &topic)
 {
-    qDebug().noquote().nospace() << Tag << "Received on topic: " << topic << "\n" << message;
+    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
+        qDebug().noquote().nospace() << Tag << "Received on topic: " << topic << "\n" << secrets::maskedPayload(message);
     emit received(message, topic.toUtf8());
 }
 

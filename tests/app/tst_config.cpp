@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 class TestConfig : public QObject
 {
     Q_OBJECT
@@ -35,11 +37,18 @@ private slots:
     void fromJsonNumbers();
     void toJsonGroupsByKey();
     void printAlignsValuesAndHidesPassword();
+    void fileIsOwnerOnly();
     void garbageFileFallsBackToDefaults();
     void unwritableFileIsReported();
 
 private:
     QString path(const QString &name = QStringLiteral("gui.conf")) const { return m_dir->filePath(name); }
+    static mode_t modeOf(const QString &fileName)
+    {
+        struct stat status = {};
+        ::stat(QFile::encodeName(fileName).constData(), &status);
+        return status.st_mode & 0777;
+    }
     static void writeFile(const QString &fileName, const QByteArray &content)
     {
         QFile file(fileName);
@@ -276,11 +285,11 @@ void TestConfig::toJsonGroupsByKey()
     QCOMPARE(changed.count(), 0);
 }
 
-// The table lines up its " : " separators and never shows the broker password.
+// The table lines up its " : " separators and never shows the broker password or the PIN.
 void TestConfig::printAlignsValuesAndHidesPassword()
 {
     Config config(path(), GUIManager::Defaults);
-    config.addOverrides({{"mqtt/password", "hunter2"}, {"mqtt/host", "broker.local"}});
+    config.addOverrides({{"mqtt/password", "hunter2"}, {"mqtt/host", "broker.local"}, {"gui/settingsPin", "7351"}});
     LogCapture log;
     config.print();
     const QStringList lines = log.texts();
@@ -296,6 +305,26 @@ void TestConfig::printAlignsValuesAndHidesPassword()
         QCOMPARE(lines.at(i).indexOf(" : "), column);
     QVERIFY(lines.contains(QStringLiteral("[Config]  mqtt/host            : broker.local")));
     QVERIFY(!log.contains("hunter2"));
+    QVERIFY(!log.contains("7351"));
+    QVERIFY(lines.contains(QStringLiteral("[Config]  gui/settingsPin      : ********")));
+}
+
+// The file holds the broker password and the PIN: owner-only when made under a umask of 022,
+// narrowed when an older, wider one is rewritten, whatever the umask.
+void TestConfig::fileIsOwnerOnly()
+{
+    const mode_t previous = ::umask(022);
+    {
+        Config config(path(), GUIManager::Defaults);
+        QCOMPARE(modeOf(path()), mode_t(0600));
+    }
+    writeFile(path("old.conf"), "[gui]\nsettingsPin=1111\n");
+    QFile::setPermissions(path("old.conf"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    Config old(path("old.conf"), GUIManager::Defaults);
+    old.set(QStringLiteral("gui/settingsPin"), QStringLiteral("2222"));
+    ::umask(previous);
+    QCOMPARE(modeOf(path("old.conf")), mode_t(0600));
+    QCOMPARE(QSettings(path("old.conf"), QSettings::NativeFormat).value("gui/settingsPin").toString(), QStringLiteral("2222"));
 }
 
 // A file of garbage does not stop the store: it runs on the defaults.
