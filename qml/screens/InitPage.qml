@@ -13,6 +13,8 @@ Item {
     // One letter C or K, then exactly eight digits.
     readonly property var serialPattern: /^[CK][0-9]{8}$/
     readonly property bool serialValid: serialPattern.test(serialField.text)
+    // Why the last save failed; the page stays until a number is kept.
+    property string saveError: ""
 
     function save() {
         if (!serialValid)
@@ -49,6 +51,7 @@ Item {
             inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhPreferUppercase
             // The panel's Enter reaches the field as Return, like a real keyboard's.
             onAccepted: root.save()
+            onTextChanged: root.saveError = ""
             onActiveFocusChanged: {
                 if (!activeFocus)
                     Qt.inputMethod.hide()
@@ -61,6 +64,17 @@ Item {
             width: Theme.fieldWidth
             visible: !root.serialValid
             text: "Must start with 'C' or 'K' followed by 8 digits"
+            color: Theme.hintText
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+        }
+
+        Label {
+            objectName: "serialError"
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: Theme.fieldWidth
+            visible: root.saveError !== ""
+            text: "The serial number was not saved: " + root.saveError
             color: Theme.hintText
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
@@ -103,6 +117,15 @@ Item {
                 duration: Theme.keyboardSlideMs
                 easing.type: Easing.InOutQuad
             }
+        }
+    }
+
+    Connections {
+        target: manager
+
+        function onErrorOccured(error) {
+            if (root.visible)
+                root.saveError = error
         }
     }
 

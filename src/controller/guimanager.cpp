@@ -29,6 +29,12 @@
 
 #include <memory>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 
 // Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
 // "/status/get", "/config/get"; settings taken from "/config/set"), configuration reactions,
@@ -56,6 +62,12 @@ constexpr int ExitDelayMs = 2000;
 // shuts down cleanly before the board cuts the power.
 constexpr int BoardDelayMarginSec = 60;
 
+// The requests the application answers, below its base topic.
+const char *const OwnRequestSuffixes[] = {"/info/get", "/status/get", "/config/get", "/config/set"};
+
+// A serial number is one short line; the file holding it is never near this.
+constexpr int LargestSerialNumberFile = 4096;
+
 // Deny reasons that mean "validated already" rather than "refused".
 constexpr int TicketAlreadyValidated = 103;
 constexpr int CardAlreadyValidated = 207;
@@ -67,6 +79,49 @@ QString maskedJson(QVariantMap changes)
             it.value() = secrets::Mask;
     }
     return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Indented));
+}
+
+// The path comes from the configuration, which the broker may set: only a small regular file is
+// read, without blocking. A device (/dev/zero), a FIFO with no writer or a huge file would
+// otherwise stop the scene for good, and again at every start, since the path is saved.
+QByteArray readSerialNumberFile(const QString &fileName, QString *error)
+{
+    const QByteArray name = QFile::encodeName(fileName);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return QByteArray();
+    }
+    QByteArray content;
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (!S_ISREG(status.st_mode)) {
+        *error = QStringLiteral("Not a regular file");
+    } else if (status.st_size > LargestSerialNumberFile) {
+        *error = QStringLiteral("Larger than %1 bytes").arg(LargestSerialNumberFile);
+    } else {
+        // One byte more than allowed tells a file that grew after the check.
+        content.resize(LargestSerialNumberFile + 1);
+        qint64 total = 0;
+        while (total < content.size()) {
+            const ssize_t count = ::read(fd, content.data() + total, size_t(content.size() - total));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0) {
+                *error = QString::fromLocal8Bit(std::strerror(errno));
+                break;
+            }
+            if (count == 0)
+                break;
+            total += count;
+        }
+        content.truncate(int(total));
+        if (error->isEmpty() && total > LargestSerialNumberFile)
+            *error = QStringLiteral("Larger than %1 bytes").arg(LargestSerialNumberFile);
+    }
+    ::close(fd);
+    return error->isEmpty() ? content : QByteArray();
 }
 
 } // namespace
@@ -241,10 +296,17 @@ void GUIManager::onMqttError(const QString &error)
 void GUIManager::subscribeToTopics()
 {
     const QString base = baseTopic();
-    m_mqtt.subscribe(base + QStringLiteral("/info/get"), 0);
-    m_mqtt.subscribe(base + QStringLiteral("/status/get"), 0);
-    m_mqtt.subscribe(base + QStringLiteral("/config/get"), 0);
-    m_mqtt.subscribe(base + QStringLiteral("/config/set"), 0);
+    if (!m_subscribedBase.isEmpty() && m_subscribedBase != base) {
+        // A new base topic: the old one's requests are no longer ours, and its retained status
+        // would tell every later subscriber that an application still answers there.
+        for (const char *suffix : OwnRequestSuffixes)
+            m_mqtt.unsubscribe(m_subscribedBase + QLatin1String(suffix));
+        m_mqtt.publish(QByteArray(), m_subscribedBase + QStringLiteral("/status"), 0, true);
+    }
+    m_subscribedBase = base;
+    // The client holds one entry per filter: subscribing again on every connection adds nothing.
+    for (const char *suffix : OwnRequestSuffixes)
+        m_mqtt.subscribe(base + QLatin1String(suffix), 0);
 }
 
 void GUIManager::publishInfo()
@@ -690,39 +752,49 @@ void GUIManager::onConfigChanged(const QVariantMap &changes)
     };
     auto value = [&changes](const char *key) { return changes.value(QLatin1String(key)); };
 
-    // Only the first matching row reacts, whatever else the change holds.
+    // Every changed row reacts, once and in this order: a file edit or one "/config/set" may
+    // change several settings, and each must be in force when the configuration is published.
     if (changes.contains(QStringLiteral("gui/deviceId"))) {
         qInfo().noquote().nospace() << Tag << "Device id changed. Re-loading";
         loadDeviceId();
-    } else if (changes.contains(QStringLiteral("gui/showCursor"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/showCursor"))) {
         qInfo().noquote().nospace() << Tag << "Cursor changed : " << (value("gui/showCursor").toBool() ? "visible" : "hidden");
         emit showCursorChanged();
-    } else if (changes.contains(QStringLiteral("gui/displayOffMin"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/displayOffMin"))) {
         qInfo().noquote().nospace() << Tag << "Display OFF interval changed : " << value("gui/displayOffMin").toInt() << " min(s)";
         emit displayOffMinChanged();
-    } else if (changes.contains(QStringLiteral("gui/shutdownDelaySec"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/shutdownDelaySec"))) {
         qInfo().noquote().nospace() << Tag << "Shutdown delay changed : " << value("gui/shutdownDelaySec").toInt() << " sec(s)";
         updateBoardShutdownDelay();
         emit shutdownDelaySecChanged();
-    } else if (changes.contains(QStringLiteral("gui/locale"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/locale")))
         setLanguage(value("gui/locale").toString());
-    } else if (changes.contains(QStringLiteral("gui/showErrorDesc"))) {
+    if (changes.contains(QStringLiteral("gui/showErrorDesc"))) {
         qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (value("gui/showErrorDesc").toBool() ? "YES" : "NO");
         setMessage(validatorReason());
         emit showErrorDescChanged();
-    } else if (changes.contains(QStringLiteral("gui/screenSaverBg"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/screenSaverBg"))) {
         qInfo().noquote().nospace() << Tag << "Screen-saver background changed : " << value("gui/screenSaverBg").toString();
         emit screenSaverBgChanged();
-    } else if (changes.contains(QStringLiteral("gui/screenSaverImg"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/screenSaverImg"))) {
         qInfo().noquote().nospace() << Tag << "Screen-saver image changed : " << value("gui/screenSaverImg").toString();
         emit screenSaverImgChanged();
-    } else if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
+    }
+    if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
         qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << value("gui/animSwitchSec").toInt() << " msec(s)";
         emit animSwitchSecChanged();
-    } else if (anyKeyMatches(logKey)) {
+    }
+    if (anyKeyMatches(logKey)) {
         qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
         initLog();
-    } else if (anyKeyMatches(mqttKey)) {
+    }
+    if (anyKeyMatches(mqttKey)) {
         qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
         initMqtt();
     }
@@ -774,13 +846,14 @@ void GUIManager::loadDeviceId()
 {
     const QString fileName = m_config.get(QStringLiteral("gui/deviceId")).toString();
     qInfo().noquote().nospace() << Tag << "Loading device id from : " << fileName;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    QString error;
+    const QByteArray content = readSerialNumberFile(fileName, &error);
+    if (!error.isEmpty()) {
         qCritical().noquote().nospace() << Tag << "ERROR: Could not load device S/N from file : " << fileName << " ("
-                                        << file.errorString() << ")";
+                                        << error << ")";
         return;
     }
-    QTextStream stream(&file);
+    QTextStream stream(content);
     QString line;
     while (stream.readLineInto(&line)) {
         if (line.isEmpty())
@@ -791,7 +864,7 @@ void GUIManager::loadDeviceId()
     }
 }
 
-void GUIManager::saveDeviceId()
+bool GUIManager::saveDeviceId()
 {
     const QString fileName = m_config.get(QStringLiteral("gui/deviceId")).toString();
     qInfo().noquote().nospace() << Tag << "Saving device id to : " << fileName;
@@ -804,14 +877,16 @@ void GUIManager::saveDeviceId()
         qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
                                         << file.errorString() << ")";
         emit errorOccured(file.errorString());
-        return;
+        return false;
     }
     file.write(m_deviceId.toUtf8());
     if (!file.commit()) {
         qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
                                         << file.errorString() << ")";
         emit errorOccured(file.errorString());
+        return false;
     }
+    return true;
 }
 
 void GUIManager::setDeviceId(const QString &deviceId)
@@ -819,8 +894,14 @@ void GUIManager::setDeviceId(const QString &deviceId)
     if (deviceId == m_deviceId)
         return;
     qWarning().noquote().nospace() << Tag << "Device ID changed : " << deviceId;
+    const QString previous = m_deviceId;
     m_deviceId = deviceId;
-    saveDeviceId();
+    // A number that cannot be kept is not taken: the validator would lose it at the next start,
+    // and the serial-number page stays up, showing the failure, instead of going into service.
+    if (!saveDeviceId()) {
+        m_deviceId = previous;
+        return;
+    }
     emit deviceIdChanged();
 }
 
@@ -869,6 +950,9 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
     }
 
     QStringList applied;
+    // Parts whose request could not be sent (no broker): the technician must not be told they
+    // were applied.
+    QStringList notSent;
     if (data.contains(QStringLiteral("validator"))) {
         const QString text = data.value(QStringLiteral("validator")).toObject().value(QStringLiteral("obc")).toString();
         const QUrl url = QUrl::fromUserInput(text);
@@ -876,7 +960,8 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
             qInfo().noquote().nospace() << Tag << "Applying Validator configuration";
             applied.append(QStringLiteral("OBC : %1").arg(secrets::maskedUrl(url)));
             m_validator.config()->setObuUrl(url);
-            m_validator.saveConfig();
+            if (!m_validator.saveConfig())
+                notSent.append(QStringLiteral("Validator configuration not sent"));
         } else {
             qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << secrets::maskedUrlText(text);
         }
@@ -909,14 +994,19 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
             config->setDns0(manual ? dns0 : QString());
             config->setDns1(manual ? dns1 : QString());
             qInfo().noquote().nospace() << Tag << "Applying Ethernet configuration to eth0";
-            ethernet->save();
+            if (!ethernet->save())
+                notSent.append(QStringLiteral("Ethernet configuration not sent"));
         } else {
             qWarning().noquote().nospace() << Tag << "WARN: Active ethernet interface is not 'eth0' : "
                                            << ethernet->interface();
         }
     }
 
-    if (!applied.isEmpty()) {
+    if (!notSent.isEmpty()) {
+        qWarning().noquote().nospace() << Tag << "WARN: Maintenance barcode not applied : " << notSent.join(QStringLiteral(", "));
+        m_inspector.audioPlay(InvalidSound);
+        emit barcodeConfigurationFailed(notSent + applied);
+    } else if (!applied.isEmpty()) {
         m_inspector.audioPlay(ValidSound);
         m_board.setLedValid();
         emit barcodeConfigurationApplied(applied);

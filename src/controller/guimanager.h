@@ -123,6 +123,8 @@ signals:
     void updateChanged();
     void clockChanged();
     void barcodeConfigurationApplied(const QStringList &configList);
+    // A maintenance barcode whose settings could not all be sent: the lines not sent, then the rest.
+    void barcodeConfigurationFailed(const QStringList &configList);
     void screenSaverBgChanged();
     void screenSaverImgChanged();
     void animSwitchSecChanged();
@@ -166,7 +168,7 @@ private slots:
 private:
     void setMessage(const QString &message);
     void loadDeviceId();
-    void saveDeviceId();
+    bool saveDeviceId();
     QString baseTopic() const;
     QJsonObject acceptableConfiguration(const QJsonObject &json) const;
 
@@ -191,6 +193,8 @@ private:
     EventManager m_eventLog;
     Diagnostics m_diagnostics;
 
+    // The base topic whose requests are subscribed, to leave it when "mqtt/base" changes.
+    QString m_subscribedBase;
     bool m_translatorLoaded = false;
     int m_displayOffUnitMs = 60 * 1000;
 };

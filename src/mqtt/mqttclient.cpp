@@ -6,8 +6,11 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
-// One broker connection for the whole application. Subscriptions are kept in call order and
-// issued again after every (re)connection; publishing while not connected drops the message.
+#include <algorithm>
+
+// One broker connection for the whole application. Subscriptions are kept in call order, one
+// entry per topic filter, and issued once on every (re)connection; publishing while not
+// connected drops the message.
 
 namespace manager {
 
@@ -53,8 +56,7 @@ void MqttClient::connect()
     if (!m_client) {
         m_client = new MqttTransport;
         // Receivers of our connected()/disconnected() run before onConnected()/onDisconnected().
-        QObject::connect(m_client, &MqttTransport::connected, this, &MqttClient::connected);
-        QObject::connect(m_client, &MqttTransport::connected, this, &MqttClient::onConnected);
+        QObject::connect(m_client, &MqttTransport::connected, this, &MqttClient::onTransportConnected);
         QObject::connect(m_client, &MqttTransport::disconnected, this, &MqttClient::disconnected);
         QObject::connect(m_client, &MqttTransport::disconnected, this, &MqttClient::onDisconnected);
         QObject::connect(m_client, &MqttTransport::errorChanged, this, &MqttClient::onError);
@@ -101,9 +103,33 @@ void MqttClient::disconnect()
 
 void MqttClient::subscribe(const QString &topic, uchar qos)
 {
-    m_subscriptions.append({topic, qos});
+    auto held = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
+                             [&topic](const Subscription &subscription) { return subscription.topic == topic; });
+    if (held == m_subscriptions.end()) {
+        m_subscriptions.append({topic, qos, 0});
+        held = m_subscriptions.end() - 1;
+    } else if (held->qos == qos) {
+        return;
+    } else {
+        held->qos = qos;
+        held->issuedOn = 0;
+    }
     if (m_client && m_client->state() == MqttTransport::Connected)
-        issueSubscription(topic, qos);
+        issueSubscription(*held);
+}
+
+void MqttClient::unsubscribe(const QString &topic)
+{
+    const auto held = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
+                                   [&topic](const Subscription &subscription) { return subscription.topic == topic; });
+    if (held == m_subscriptions.end())
+        return;
+    m_subscriptions.erase(held);
+    if (m_client && m_client->state() == MqttTransport::Connected) {
+        qInfo().noquote().nospace() << Tag << "Unsubscribing from '" << topic << "'";
+        if (m_client->unsubscribe(topic) == -1)
+            emit error(QStringLiteral("Unsubscription from ") + topic + QStringLiteral(" failed."));
+    }
 }
 
 void MqttClient::subscribe(const QString &topic)
@@ -136,22 +162,30 @@ bool MqttClient::publish(const QByteArray &data, const QString &topic)
     return publish(data, topic, 0, false);
 }
 
-void MqttClient::issueSubscription(const QString &topic, uchar qos)
+void MqttClient::issueSubscription(Subscription &subscription)
 {
-    qInfo().noquote().nospace() << Tag << "Subscribing to '" << topic << "' with QoS = " << qos;
-    if (m_client->subscribe(topic, qos) == -1)
-        emit error(QStringLiteral("Subscription to ") + topic + QStringLiteral(" failed."));
+    subscription.issuedOn = m_connection;
+    qInfo().noquote().nospace() << Tag << "Subscribing to '" << subscription.topic << "' with QoS = " << subscription.qos;
+    if (m_client->subscribe(subscription.topic, subscription.qos) == -1)
+        emit error(QStringLiteral("Subscription to ") + subscription.topic + QStringLiteral(" failed."));
+}
+
+void MqttClient::onTransportConnected()
+{
+    ++m_connection;
+    emit connected();
+    onConnected();
 }
 
 void MqttClient::onConnected()
 {
     qInfo().noquote().nospace() << Tag << "Connected to broker " << m_hostname;
-    // Copy: a receiver may subscribe while we iterate.
-    const auto subscriptions = m_subscriptions;
-    for (const auto &subscription : subscriptions) {
-        if (m_client->state() != MqttTransport::Connected)
+    // By index: issuing emits error() on failure, and its receivers may subscribe or unsubscribe.
+    for (int i = 0; i < m_subscriptions.size(); ++i) {
+        if (!m_client || m_client->state() != MqttTransport::Connected)
             break;
-        issueSubscription(subscription.first, subscription.second);
+        if (m_subscriptions.at(i).issuedOn != m_connection)
+            issueSubscription(m_subscriptions[i]);
     }
 }
 

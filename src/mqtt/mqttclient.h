@@ -14,7 +14,8 @@ namespace manager {
 
 // The application's one connection to the broker. It keeps itself connected (a watchdog on
 // hung attempts, a reconnect at a fixed interval after every loss), remembers every
-// subscription to issue them again on each connection, and hands on every message received.
+// subscription (one entry per topic filter) to issue each once on every connection, and hands
+// on every message received.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -43,8 +44,12 @@ public:
 public slots:
     void connect();
     void disconnect();
+    // A filter already held is not added again; with another QoS it is updated (and issued
+    // again while connected, which is how MQTT changes a subscription's QoS).
     void subscribe(const QString &topic, uchar qos);
     void subscribe(const QString &topic);
+    // Forgets the filter, and tells the broker while connected.
+    void unsubscribe(const QString &topic);
     bool publish(const QByteArray &data, const QString &topic, uchar qos, bool retain);
     bool publish(const QByteArray &data, const QString &topic, uchar qos);
     bool publish(const QByteArray &data, const QString &topic);
@@ -56,6 +61,7 @@ signals:
     void error(const QString &error);
 
 private slots:
+    void onTransportConnected();
     void onConnected();
     void onDisconnected();
     void onStateChanged(manager::MqttTransport::ClientState state);
@@ -65,12 +71,23 @@ private slots:
     void onError(manager::MqttTransport::ClientError error);
 
 private:
-    void issueSubscription(const QString &topic, uchar qos);
+    struct Subscription
+    {
+        QString topic;
+        uchar qos = 0;
+        // The connection it was last issued on: receivers of connected() may subscribe before
+        // the client renews its list, and nothing goes out twice on one connection.
+        quint64 issuedOn = 0;
+    };
+
+    void issueSubscription(Subscription &subscription);
     QString errorText(MqttTransport::ClientError e) const;
 
     MqttTransport *m_client = nullptr;
     QTimer *m_watchdog = nullptr;
-    QList<QPair<QString, uchar>> m_subscriptions;
+    QList<Subscription> m_subscriptions;
+    // Counts the connections made; 0 before the first.
+    quint64 m_connection = 0;
     QString m_hostname = QStringLiteral("127.0.0.1");
     unsigned m_port = 1883;
     QString m_username;

@@ -187,6 +187,17 @@ int MqttTransport::subscribe(const QString &topicFilter, quint8 qos)
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
+int MqttTransport::unsubscribe(const QString &topicFilter)
+{
+    if (!m_mosq || m_state != Connected)
+        return -1;
+    int mid = -1;
+    const QByteArray topic = topicFilter.toUtf8();
+    const int rc = mosquitto_unsubscribe(m_mosq, &mid, topic.constData());
+    afterLoop(rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_MALFORMED_UTF8 ? MOSQ_ERR_SUCCESS : rc);
+    return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+}
+
 int MqttTransport::publish(const QString &topic, const QByteArray &payload, quint8 qos, bool retain)
 {
     if (!m_mosq || m_state != Connected)

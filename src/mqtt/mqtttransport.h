@@ -69,6 +69,7 @@ public:
 
     // Returns the message id, or -1 when the request cannot be sent (not connected, bad topic).
     int subscribe(const QString &topicFilter, quint8 qos);
+    int unsubscribe(const QString &topicFilter);
     int publish(const QString &topic, const QByteArray &payload, quint8 qos = 0, bool retain = false);
 
 signals:

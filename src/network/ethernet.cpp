@@ -60,7 +60,7 @@ void Ethernet::reset()
     m_client.publish(QByteArrayLiteral("{}"), m_topic + QLatin1String("/config/get"), 0, false);
 }
 
-void Ethernet::save()
+bool Ethernet::save()
 {
     qInfo().noquote().nospace() << Tag << "Saving configuration";
     qInfo().noquote().nospace() << Tag << Rule;
@@ -82,7 +82,7 @@ void Ethernet::save()
     request.insert(QStringLiteral("gateway"), manual ? m_config.gateway() : QString());
     request.insert(QStringLiteral("dns0"), manual ? m_config.dns0() : QString());
     request.insert(QStringLiteral("dns1"), manual ? m_config.dns1() : QString());
-    m_client.publish(requestBody(request), m_topic + QLatin1String("/config/set"), 0, false);
+    return m_client.publish(requestBody(request), m_topic + QLatin1String("/config/set"), 0, false);
 }
 
 void Ethernet::onMqttReceived(const QByteArray &data, const QString &topic)

@@ -44,7 +44,8 @@ public:
 
 public slots:
     void reset();
-    void save();
+    // True when the request went out to the broker.
+    bool save();
     void onMqttReceived(const QByteArray &data, const QString &topic);
 
 signals:

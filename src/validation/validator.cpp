@@ -294,7 +294,7 @@ void Validator::disableRfid()
         m_client.publish(QByteArray(), RfidDisableTopic, 0, false);
 }
 
-void Validator::saveConfig()
+bool Validator::saveConfig()
 {
     const QUrl url = m_config.obuUrl();
     const QJsonObject blm = {
@@ -308,7 +308,7 @@ void Validator::saveConfig()
         {QStringLiteral("qr_passback"), m_config.passbackQrEnabled()},
     };
     const QJsonObject body = {{QStringLiteral("blm"), blm}, {QStringLiteral("validator"), validator}};
-    m_client.publish(requestBody(body), m_baseTopic + ConfigSetSuffix, 0, false);
+    return m_client.publish(requestBody(body), m_baseTopic + ConfigSetSuffix, 0, false);
 }
 
 void Validator::refreshConfig()

@@ -50,7 +50,8 @@ public slots:
     void disableBarcode();
     void enableRfid();
     void disableRfid();
-    void saveConfig();
+    // True when the request went out to the broker.
+    bool saveConfig();
     void refreshConfig();
 
 signals:

@@ -14,11 +14,14 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QQmlContext>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -80,7 +83,7 @@ private slots:
     void configSetAppliesAndRepublishes();
     void configSetRefusesUnusableValues_data();
     void configSetRefusesUnusableValues();
-    void configReactionTakesFirstRowOnly();
+    void configReactionAppliesEveryChangedRow();
     void emptyDeviceIdAlwaysEndsOnInitPage();
     void idleScreenFollowsValidatorStatus_data();
     void idleScreenFollowsValidatorStatus();
@@ -98,6 +101,8 @@ private slots:
     void portChangeReconnectsAndAnswersOnce();
     void deviceIdFileRules();
     void deviceIdSaveIsAtomicAndFailuresReported();
+    void deviceIdFromHostilePaths_data();
+    void deviceIdFromHostilePaths();
     void languageSwitchesToEnglishAndBack();
     void maintenanceBarcodeAppliesDuringSession();
     void passwordNeverLogged();
@@ -265,17 +270,35 @@ void TestGUIManager::configSetRefusesUnusableValues()
     QVERIFY(m_service->waitFor(Ui + "/info", 2));
 }
 
-// A change of several keys gets only the reaction of the first matching row: with the locale
-// and the log level changed together, only the language changes.
-void TestGUIManager::configReactionTakesFirstRowOnly()
+// One message changing the locale, the log level and the base topic applies all three, each
+// once: the language switches, the log level is in force, and the application reconnects once
+// to answer below the new base only, with its requests subscribed once.
+void TestGUIManager::configReactionAppliesEveryChangedRow()
 {
     startController();
     LogCapture log;
     QSignalSpy language(m_manager.data(), &GUIManager::languageChanged);
-    m_config->fromJson(QJsonObject{{"gui", QJsonObject{{"locale", "el_GR"}}}, {"log", QJsonObject{{"level", 3}}}});
+    QVERIFY(m_service->publish(Ui + "/config/set",
+                               QJsonObject{{"gui", QJsonObject{{"locale", "el_GR"}}}, {"log", QJsonObject{{"level", 3}}},
+                                           {"mqtt", QJsonObject{{"base", "tsv/ui"}}}}));
+    QVERIFY(m_service->waitFor("tsv/ui/config"));
     QCOMPARE(language.count(), 1);
     QCOMPARE(m_manager->language(), QStringLiteral("el_GR"));
-    QVERIFY(!log.contains("Log configuration changed. Applying."));
+    QCOMPARE(log.count("[GUIManager] Log configuration changed. Applying."), 1);
+    QCOMPARE(log.count("[GUIManager] MQTT configuration changed. Applying."), 1);
+    QVERIFY(QLoggingCategory::defaultCategory()->isDebugEnabled());
+    QCOMPARE(m_service->lastJson("tsv/ui/config").value("gui").toObject().value("locale").toString(), QStringLiteral("el_GR"));
+    QCOMPARE(log.count("[MqttClient] Subscribing to 'tsv/ui/info/get' with QoS = 0"), 1);
+    QVERIFY(log.contains("[MqttClient] Unsubscribing from 'orvo/ui/info/get'"));
+    // The old base's retained status is cleared, so nobody is told an application answers there.
+    QTRY_VERIFY(m_service->payloads(Ui + "/status").last().isEmpty());
+
+    const int before = m_service->count(Ui + "/info");
+    QVERIFY(m_service->publish(Ui + "/info/get", QByteArray()));
+    QVERIFY(m_service->publish("tsv/ui/info/get", QByteArray()));
+    QVERIFY(m_service->waitFor("tsv/ui/info"));
+    QCOMPARE(m_service->count(Ui + "/info"), before);
+    manager::Logger::instance()->setLevel(2);
 }
 
 // Without a serial number every road to the idle screen ends on the page that asks for it.
@@ -534,7 +557,7 @@ void TestGUIManager::deviceIdFileRules()
 }
 
 // Saving writes just the number, through a file renamed over the old one; an unwritable path
-// is reported to the scene and the number stays for this run.
+// is reported to the scene and the number is not taken (it would be gone at the next start).
 void TestGUIManager::deviceIdSaveIsAtomicAndFailuresReported()
 {
     startController();
@@ -550,9 +573,46 @@ void TestGUIManager::deviceIdSaveIsAtomicAndFailuresReported()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     m_config->set("gui/deviceId", m_dir->filePath("blocker/serialnumber"));
+    QSignalSpy changed(m_manager.data(), &GUIManager::deviceIdChanged);
     m_manager->setDeviceId("TSV-0003");
     QCOMPARE(errors.count(), 1);
-    QCOMPARE(m_manager->deviceId(), QStringLiteral("TSV-0003"));
+    QCOMPARE(m_manager->deviceId(), QStringLiteral("TSV-0002"));
+    QCOMPARE(changed.count(), 0);
+}
+
+void TestGUIManager::deviceIdFromHostilePaths_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("endless device") << "/dev/zero" << "Not a regular file";
+    QTest::newRow("fifo without writer") << "fifo" << "Not a regular file";
+    QTest::newRow("huge file") << "huge" << "Larger than 4096 bytes";
+}
+
+// The serial-number path can be set over the broker: a device, a FIFO nobody writes or a huge
+// file is refused with one error line, the number stays, and the application keeps answering.
+void TestGUIManager::deviceIdFromHostilePaths()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    startController();
+    QString path = kind;
+    if (kind == "fifo") {
+        path = m_dir->filePath("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == "huge") {
+        path = m_dir->filePath("huge");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4097, 'K'));
+    }
+    LogCapture log;
+    QVERIFY(m_service->publish(Ui + "/config/set", QJsonObject{{"gui", QJsonObject{{"deviceId", path}}}}));
+    const int before = m_service->count(Ui + "/status");
+    QVERIFY(m_service->publish(Ui + "/status/get", QByteArray()));
+    QVERIFY(m_service->waitFor(Ui + "/status", before + 1, 1000));
+    QCOMPARE(log.count("[GUIManager] ERROR: Could not load device S/N from file : " + path + " (" + reason + ")"), 1);
+    QCOMPARE(m_manager->deviceId(), QStringLiteral("TSV-0001"));
 }
 
 // English removes the Greek catalogue and writes the locale; setting it again does nothing.
@@ -600,6 +660,16 @@ void TestGUIManager::maintenanceBarcodeAppliesDuringSession()
              QStringLiteral("10.1.1.1"));
     QVERIFY(m_service->waitFor(Board + "/led/play/request/1"));
     QTRY_COMPARE(audioPlayed(), QStringList({"/opt/orvo/tessivo/Valid.wav"}));
+
+    // With no broker to take the requests, the code is reported as not applied.
+    QSignalSpy failed(m_manager.data(), &GUIManager::barcodeConfigurationFailed);
+    m_broker->kill();
+    QTRY_COMPARE(m_manager->mqttClient().state(), manager::MqttTransport::Disconnected);
+    emit m_manager->validator().maintenanceBarcodeScanned(code);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().at(0).toStringList().mid(0, 3),
+             QStringList({"Validator configuration not sent", "Ethernet configuration not sent", "OBC : mqtt://10.1.1.1:1883"}));
+    QCOMPARE(applied.count(), 1);
 }
 
 // Neither the configuration table nor the change lines ever show the broker password.

@@ -572,6 +572,7 @@ void TestScene::serialNumberSavedAfterConfirmation()
 }
 
 // A failure the controller reports opens the window's information pop-up, which a click closes.
+// A serial number that could not be saved is not taken: the page stays, saying why.
 void TestScene::errorOpensInformationPopup()
 {
     startController("en_IE", false);
@@ -594,6 +595,12 @@ void TestScene::errorOpensInformationPopup()
     grab("error-popup");
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf("popupText", popup));
     QTRY_VERIFY(!popup->property("opened").toBool());
+    QCOMPARE(m_manager->deviceId(), QString());
+    QCOMPARE(m_manager->screen(), QStringLiteral("InitPage"));
+    QVERIFY(shown("initPage"));
+    QVERIFY(shown("serialError"));
+    QVERIFY(text("serialError").contains("No such file or directory"));
+    grab("initpage-save-failed");
 }
 
 // Typed on the panel: the keyboard's Enter asks for the confirmation as the save button does,

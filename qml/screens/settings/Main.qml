@@ -214,6 +214,13 @@ Page {
             configPopup.text = "CONFIGURATION APPLIED\n" + configList.join("\n")
             configPopup.open()
         }
+
+        function onBarcodeConfigurationFailed(configList) {
+            if (!root.visible)
+                return
+            configPopup.text = "CONFIGURATION NOT APPLIED\n" + configList.join("\n")
+            configPopup.open()
+        }
     }
 
     // Rises from the bottom edge, over the page and its tool bar, while the input method is up.
