@@ -30,6 +30,14 @@ QJsonValue masked(const QJsonValue &value, int depth, bool *found, bool *tooDeep
             if (isSecretName(it.key()) && !(it.value().isString() && it.value().toString().isEmpty())) {
                 *found = true;
                 it.value() = Mask;
+            } else if (it.value().isString()) {
+                // A URL with a user and password ("obc" of a maintenance barcode).
+                const QString text = it.value().toString();
+                const QString shown = maskedUrlText(text);
+                if (shown != text) {
+                    *found = true;
+                    it.value() = shown;
+                }
             } else if (it.value().isObject() || it.value().isArray()) {
                 it.value() = masked(it.value(), depth + 1, found, tooDeep);
             }
@@ -43,6 +51,18 @@ QJsonValue masked(const QJsonValue &value, int depth, bool *found, bool *tooDeep
         return array;
     }
     return value;
+}
+
+// A text that names a secret member or holds a URL password: what cannot be masked in place
+// is withheld whole.
+bool holdsSecret(const QByteArray &payload)
+{
+    for (const char *secret : SecretNames) {
+        if (payload.contains(secret))
+            return true;
+    }
+    const QString text = QString::fromUtf8(payload);
+    return maskedUrlText(text) != text;
 }
 
 } // namespace
@@ -62,25 +82,20 @@ QByteArray maskedPayload(const QByteArray &payload)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
     if (error.error != QJsonParseError::NoError || document.isNull()) {
-        for (const char *secret : SecretNames) {
-            if (payload.contains(secret))
-                return QByteArrayLiteral("(") + QByteArray::number(payload.size())
-                        + QByteArrayLiteral(" bytes not shown: not JSON, and they name a secret)");
-        }
+        if (holdsSecret(payload))
+            return QByteArrayLiteral("(") + QByteArray::number(payload.size())
+                    + QByteArrayLiteral(" bytes not shown: not JSON, and they hold a secret)");
         return payload;
     }
     bool found = false;
     bool tooDeep = false;
     const QJsonValue root = document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
     const QJsonValue result = masked(root, 0, &found, &tooDeep);
-    if (tooDeep) {
-        for (const char *secret : SecretNames) {
-            if (payload.contains(secret))
-                return QByteArrayLiteral("(") + QByteArray::number(payload.size())
-                        + QByteArrayLiteral(" bytes not shown: nested too deep to mask, and they name a secret)");
-        }
+    if (tooDeep && holdsSecret(payload))
+        return QByteArrayLiteral("(") + QByteArray::number(payload.size())
+                + QByteArrayLiteral(" bytes not shown: nested too deep to mask, and they hold a secret)");
+    if (tooDeep)
         return payload;
-    }
     if (!found)
         return payload;
     return result.isObject() ? QJsonDocument(result.toObject()).toJson(QJsonDocument::Indented)
@@ -89,24 +104,21 @@ QByteArray maskedPayload(const QByteArray &payload)
 
 QString maskedUrl(const QUrl &url)
 {
-    if (url.password().isEmpty())
-        return url.toString();
     QUrl shown = url;
-    shown.setPassword(Mask);
-    return shown.toString();
+    if (!shown.password().isEmpty())
+        shown.setPassword(Mask);
+    // Tolerant parsing can move a user and password out of the authority ("mqtt://u:p@h:99999"
+    // reads as host "mqtt" with the rest as its path): the text is masked as well.
+    return maskedUrlText(shown.toString());
 }
 
 QString maskedUrlText(const QString &text)
 {
-    // "scheme://user:password@": everything between the user's colon and the last "@" of the
-    // authority is the password.
-    static const QRegularExpression userInfo(QStringLiteral("^([^:/?#]*://[^:@/?#]*:)[^/?#]*@"));
+    // "//user:password@": everything between the user's colon and the last "@" before the
+    // authority ends is the password.
+    static const QRegularExpression userInfo(QStringLiteral("(//[^:@/?#\\s]*:)[^/?#\\s]*@"));
     QString result = text;
-    const QRegularExpressionMatch match = userInfo.match(text);
-    if (match.hasMatch()) {
-        const int end = match.capturedEnd(0) - 1;
-        result.replace(match.capturedEnd(1), end - match.capturedEnd(1), Mask);
-    }
+    result.replace(userInfo, QStringLiteral("\\1") + Mask + QLatin1Char('@'));
     return result;
 }
 

@@ -30,6 +30,7 @@
 #include <memory>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -64,6 +65,10 @@ constexpr int BoardDelayMarginSec = 60;
 
 // The requests the application answers, below its base topic.
 const char *const OwnRequestSuffixes[] = {"/info/get", "/status/get", "/config/get", "/config/set"};
+
+// The longest interval a timer is armed with (about 23 days), leaving room in its millisecond
+// range for its own rounding.
+constexpr qint64 LongestTimerMs = 2000000000;
 
 // A serial number is one short line; the file holding it is never near this.
 constexpr int LargestSerialNumberFile = 4096;
@@ -409,9 +414,10 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
                     ok = value.isBool();
                     break;
                 case Kind::Integer: {
+                    // The range first: a double beyond 64 bits converted to an integer is undefined.
                     const double number = value.toDouble();
-                    ok = value.isDouble() && number == double(qint64(number)) && number >= double(rule->min)
-                            && number <= double(rule->max);
+                    ok = value.isDouble() && number >= double(rule->min) && number <= double(rule->max)
+                            && std::trunc(number) == number;
                     break;
                 }
                 }
@@ -586,11 +592,14 @@ void GUIManager::onCardRetry()
 void GUIManager::onScreenChanged()
 {
     const int minutes = displayOffMin();
-    if (minutes == 0)
+    // 0 keeps the display lit; so does a negative value, which only a hand-edited file can hold.
+    if (minutes <= 0)
         return;
     if (m_screen == QLatin1String("OutOfOrder") || m_screen == QLatin1String("OutOfService")) {
         qInfo().noquote().nospace() << Tag << "Staring Display OFF timer : " << minutes << " min(s)";
-        m_displayOffTimer.start(minutes * m_displayOffUnitMs);
+        // The Display page allows 60 days, past a timer's millisecond range: worked out in 64
+        // bits and held at the longest interval a timer takes.
+        m_displayOffTimer.start(int(qMin<qint64>(qint64(minutes) * m_displayOffUnitMs, LongestTimerMs)));
         return;
     }
     if (m_displayOffTimer.isActive()) {

@@ -1,5 +1,8 @@
 #include "mqtttransport.h"
 
+#include <QDebug>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QList>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -66,6 +69,7 @@ MqttTransport::MqttTransport(QObject *parent)
 
 MqttTransport::~MqttTransport()
 {
+    abortLookup();
     dropSocket();
     if (m_mosq)
         mosquitto_destroy(m_mosq);
@@ -74,6 +78,7 @@ MqttTransport::~MqttTransport()
 
 void MqttTransport::connectToHost()
 {
+    abortLookup();
     if (m_state != Disconnected) {
         // New settings need a new session: leave the old one cleanly, then start over.
         if (m_mosq && m_state == Connected)
@@ -130,8 +135,45 @@ void MqttTransport::connectToHost()
         }
     }
 
-    const QByteArray host = m_hostname.toUtf8();
-    rc = mosquitto_connect_async(m_mosq, host.constData(), m_port, m_keepAlive);
+    // The library would resolve a host name inside its connect call, on this thread, and a dead
+    // name server would freeze the scene at every retry. The name is looked up on the side and
+    // the library is handed the address.
+    if (QHostAddress().setAddress(m_hostname)) {
+        startConnect(m_hostname);
+        return;
+    }
+    m_lookupId = QHostInfo::lookupHost(m_hostname, this, &MqttTransport::onHostLookedUp);
+}
+
+void MqttTransport::onHostLookedUp(const QHostInfo &info)
+{
+    if (info.lookupId() != m_lookupId)
+        return;
+    m_lookupId = -1;
+    if (m_state != Connecting || !m_mosq)
+        return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        qWarning().noquote().nospace() << "[MqttClient] Host lookup failed : " << m_hostname << " ("
+                                       << info.errorString() << ")";
+        failAttempt(TransportInvalid);
+        return;
+    }
+    // The resolver's first address, as the library itself would take.
+    startConnect(info.addresses().first().toString());
+}
+
+void MqttTransport::abortLookup()
+{
+    if (m_lookupId < 0)
+        return;
+    QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
+}
+
+void MqttTransport::startConnect(const QString &address)
+{
+    const QByteArray host = address.toUtf8();
+    const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_port, m_keepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
         failAttempt(TransportInvalid);
         return;
@@ -151,6 +193,7 @@ void MqttTransport::connectToHost()
 
 void MqttTransport::disconnectFromHost()
 {
+    abortLookup();
     if (!m_mosq || m_state == Disconnected)
         return;
     if (m_state == Connected)
@@ -165,6 +208,7 @@ void MqttTransport::disconnectFromHost()
 
 void MqttTransport::closeTransport()
 {
+    abortLookup();
     if (m_state == Disconnected)
         return;
     dropSocket();

@@ -6,6 +6,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+class QHostInfo;
 class QSocketNotifier;
 class QTimer;
 
@@ -89,6 +90,9 @@ private:
     static void onMessageCallback(mosquitto *, void *self, const mosquitto_message *message);
     static void onSubscribeCallback(mosquitto *, void *self, int mid, int count, const int *granted);
 
+    void startConnect(const QString &address);
+    void onHostLookedUp(const QHostInfo &info);
+    void abortLookup();
     void onReadable();
     void onWritable();
     void onMisc();
@@ -102,6 +106,9 @@ private:
 
     mosquitto *m_mosq = nullptr;
     int m_socket = -1;
+    // The host name being looked up (asynchronously: a dead name server must not stop the
+    // thread), or -1.
+    int m_lookupId = -1;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer *m_miscTimer = nullptr;

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+
+#include <algorithm>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -49,6 +51,19 @@ const struct
     {"usbHost1", QT_TRANSLATE_NOOP("manager::Board", "USB Host")},
     {"usbHub", QT_TRANSLATE_NOOP("manager::Board", "USB Hub")},
 };
+
+// A board has about ten switchable peripherals; a service (or anyone on the broker) reporting
+// endless new names must not grow the record and the technicians' list without end.
+constexpr int MostPeripherals = 64;
+
+bool isKnownPeripheral(const QString &key)
+{
+    for (const auto &entry : PeripheralNames) {
+        if (key == QLatin1String(entry.key))
+            return true;
+    }
+    return false;
+}
 
 const char *boolText(bool value)
 {
@@ -410,17 +425,34 @@ void Board::onDisplayReceived(const QJsonObject &message, const QString &)
 void Board::onPowerReceived(const QJsonObject &message, const QString &)
 {
     bool changed = false;
+    QStringList dropped;
     for (auto it = message.constBegin(); it != message.constEnd(); ++it) {
         const QJsonValue value = it.value();
         // A peripheral the board could not read is reported as null and keeps its last state.
         if (value.isNull() || value == m_powerRecord.value(it.key()))
             continue;
+        if (!m_powerRecord.contains(it.key())) {
+            // Room for a new name: the oldest one the board's table does not know makes way.
+            while (m_powerRecord.size() >= MostPeripherals) {
+                const auto oldest = std::find_if(m_powerOrder.begin(), m_powerOrder.end(),
+                                                 [](const QString &key) { return !isKnownPeripheral(key); });
+                if (oldest == m_powerOrder.end())
+                    break;
+                dropped << *oldest;
+                m_powerRecord.remove(*oldest);
+                m_powerOrder.erase(oldest);
+            }
+            m_powerOrder << it.key();
+        }
         qInfo().noquote().nospace() << Tag << "Peripheral power changed '" << it.key()
                                     << "' : " << boolText(value.toBool());
         m_powerRecord.insert(it.key(), value);
         changed = true;
         emit peripheralPowerChanged(it.key(), value.toBool());
     }
+    if (!dropped.isEmpty())
+        qWarning().noquote().nospace() << Tag << "WARN: More than " << MostPeripherals
+                                       << " peripherals reported, dropped the oldest : " << dropped.size();
     if (changed)
         emit peripheralsChanged();
 }
@@ -432,8 +464,14 @@ void Board::onEventReceived(const QJsonObject &message, const QString &)
     qInfo().noquote().nospace() << Tag << "Event received : " << name << " [" << jsonText(data) << "]";
     if (name != QLatin1String("IgnitionChanged"))
         return;
-    // The board sends the input level in several forms; only a plain 0 means off.
-    m_ignition = data.toVariant().toString() != QLatin1String("0");
+    // The board sends the input level in several forms; only a plain 0 means off. It reports
+    // one edge twice, in its status and as this event: only a real change is passed on, so that
+    // one edge is one logout, one event-log entry and one shutdown schedule.
+    const bool ignition = data.toVariant().toString() != QLatin1String("0");
+    if (ignition == m_ignition)
+        return;
+    qDebug().noquote().nospace() << Tag << "Ignition changed : " << boolText(ignition);
+    m_ignition = ignition;
     emit ignitionChanged();
 }
 

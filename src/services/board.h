@@ -108,6 +108,8 @@ private:
     QJsonObject m_statusRecord;
     QJsonObject m_displayRecord;
     QJsonObject m_powerRecord;
+    // Keys of the power record, the most recently added last: the record is bounded.
+    QStringList m_powerOrder;
     int m_delayShutdownFor = 0;
     QVariantMap m_audioRecord;
     QTimer m_monitorTimer;

@@ -10,7 +10,8 @@
 
 // The device service's NTP client below base topic + "/clock/ntp" ("orvo/device/clock/ntp").
 // Subscribed: "/status" and "/config". Published: "/status/get", "/config/get", "/sync" and
-// "/config/set". The time zone goes through `timedatectl` on this thread, bounded per call.
+// "/config/set". The time zone goes through `timedatectl`, run in the background one call at a
+// time and bounded per call.
 // This class writes its log lines without a tag.
 
 namespace manager {
@@ -18,8 +19,9 @@ namespace manager {
 namespace {
 const char Tag[] = "";
 
-// Each `timedatectl` call blocks the scene; past this it is ended and its output so far used.
-constexpr int TimedatectlTimeoutMs = 1000;
+// A call that has not finished by then is ended; what it wrote so far is used, and a set that
+// did not finish counts as failed.
+constexpr int TimedatectlTimeoutMs = 5000;
 
 const QRegularExpression ZonePattern(QStringLiteral("Time zone:\\s(.+)\\s\\("));
 } // namespace
@@ -35,42 +37,136 @@ Clock::Clock(MqttClient &client, const QString &baseTopic, const QString &timeda
     , m_ntpTopic(baseTopic + QLatin1String("/clock/ntp"))
     , m_timedatectl(timedatectl)
 {
+    m_bound.setSingleShot(true);
+    m_bound.setInterval(TimedatectlTimeoutMs);
+    connect(&m_bound, &QTimer::timeout, this, [this] {
+        if (m_process)
+            m_process->kill();
+    });
     // The zone database is read once; a changed one is seen after a restart.
-    m_timezones = QString::fromUtf8(runTimedatectl({QStringLiteral("--no-pager"), QStringLiteral("list-timezones")}))
-                      .split(QLatin1Char('\n'));
+    enqueue({Call::ListZones, {}});
+    readTimezone();
     connect(&m_client, &MqttClient::connected, this, &Clock::refresh);
     connect(&m_client, &MqttClient::received, this, &Clock::onMqttReceived);
     m_client.subscribe(m_ntpTopic + QLatin1String("/status"), 0);
     m_client.subscribe(m_ntpTopic + QLatin1String("/config"), 0);
 }
 
-QByteArray Clock::runTimedatectl(const QStringList &arguments) const
+Clock::~Clock()
 {
-    // Program and arguments go separately, so a zone name stays one argument whatever it holds.
-    QProcess process;
-    process.start(m_timedatectl, arguments, QIODevice::ReadWrite);
-    if (!process.waitForFinished(TimedatectlTimeoutMs) && process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(TimedatectlTimeoutMs);
+    if (m_process) {
+        // Ended and reaped here rather than left to the process object's own warning.
+        m_process->disconnect(this);
+        m_process->kill();
+        m_process->waitForFinished(TimedatectlTimeoutMs);
     }
-    const QByteArray output = process.readAllStandardOutput();
-    const int end = output.indexOf('\0');
-    return end < 0 ? output : output.left(end);
 }
 
-QString Clock::timezone() const
+void Clock::enqueue(const Call &call)
 {
-    const QRegularExpressionMatch match =
-        ZonePattern.match(QString::fromUtf8(runTimedatectl({QStringLiteral("status")})));
-    return match.hasMatch() ? match.captured(1) : QString();
+    // A read or a set already waiting covers a new one (a set takes the latest zone).
+    for (Call &waiting : m_queue) {
+        if (waiting.kind == call.kind) {
+            waiting.zone = call.zone;
+            return;
+        }
+    }
+    m_queue.append(call);
+    runNext();
+}
+
+void Clock::readTimezone()
+{
+    enqueue({Call::ReadZone, {}});
+}
+
+void Clock::runNext()
+{
+    if (m_process || m_queue.isEmpty())
+        return;
+    m_running = m_queue.takeFirst();
+    QStringList arguments;
+    switch (m_running.kind) {
+    case Call::ListZones:
+        arguments = QStringList{QStringLiteral("--no-pager"), QStringLiteral("list-timezones")};
+        break;
+    case Call::ReadZone:
+        arguments = QStringList{QStringLiteral("status")};
+        break;
+    case Call::SetZone:
+        arguments = QStringList{QStringLiteral("set-timezone"), m_running.zone};
+        break;
+    }
+    m_process = new QProcess(this);
+    connect(m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            [this](int exitCode, QProcess::ExitStatus exitStatus) {
+                if (exitStatus != QProcess::NormalExit)
+                    onCallFinished(false, QStringLiteral("ended after %1 ms").arg(TimedatectlTimeoutMs));
+                else
+                    onCallFinished(exitCode == 0, QStringLiteral("exit status %1").arg(exitCode));
+            });
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        // A program that never started sends no finished().
+        if (error == QProcess::FailedToStart)
+            onCallFinished(false, QStringLiteral("not started"));
+    });
+    m_bound.start();
+    // Program and arguments go separately, so a zone name stays one argument whatever it holds.
+    m_process->start(m_timedatectl, arguments, QIODevice::ReadOnly);
+}
+
+void Clock::onCallFinished(bool succeeded, const QString &failure)
+{
+    if (!m_process)
+        return;
+    m_bound.stop();
+    QByteArray output = m_process->readAllStandardOutput();
+    const int end = output.indexOf('\0');
+    if (end >= 0)
+        output.truncate(end);
+    m_process->deleteLater();
+    m_process = nullptr;
+
+    switch (m_running.kind) {
+    case Call::ListZones: {
+        const QStringList zones = QString::fromUtf8(output).split(QLatin1Char('\n'));
+        if (zones != m_timezones) {
+            m_timezones = zones;
+            emit timezonesChanged();
+        }
+        break;
+    }
+    case Call::ReadZone: {
+        const QRegularExpressionMatch match = ZonePattern.match(QString::fromUtf8(output));
+        const QString zone = match.hasMatch() ? match.captured(1) : QString();
+        if (zone != m_timezone) {
+            m_timezone = zone;
+            emit timezoneChanged();
+        }
+        break;
+    }
+    case Call::SetZone:
+        if (succeeded) {
+            qInfo().noquote().nospace() << "Time zone set : " << m_running.zone;
+            if (m_running.zone != m_timezone) {
+                m_timezone = m_running.zone;
+                emit timezoneChanged();
+            }
+        } else {
+            qWarning().noquote().nospace() << "WARN: Could not set time zone : " << m_running.zone << " (" << failure
+                                           << ")";
+            emit timezoneSetFailed(m_running.zone);
+        }
+        break;
+    }
+    runNext();
 }
 
 void Clock::setTimezone(const QString &zone)
 {
-    if (zone == timezone())
+    if (zone == m_timezone)
         return;
-    runTimedatectl({QStringLiteral("set-timezone"), zone});
-    emit timezoneChanged();
+    enqueue({Call::SetZone, zone});
 }
 
 void Clock::publishConfig(bool enabled, const QString &server)
@@ -107,6 +203,7 @@ void Clock::ntpSync()
 void Clock::refresh()
 {
     qInfo().noquote().nospace() << "Refreshing Clock status and config";
+    readTimezone();
     m_client.publish(QByteArray(), m_ntpTopic + QLatin1String("/status/get"), 0, false);
     m_client.publish(QByteArray(), m_ntpTopic + QLatin1String("/config/get"), 0, false);
 }

@@ -37,7 +37,11 @@ Inspector::Inspector(MqttClient &client, const QString &baseTopic, QObject *pare
     connect(&m_client, &MqttClient::received, this, &Inspector::onMqttReceived);
     connect(&m_client, &MqttClient::connected, this, &Inspector::refresh);
     connect(&m_monitorTimer, &QTimer::timeout, this, &Inspector::refresh);
-    connect(&m_shutdownTimer, &QTimer::timeout, this, &Inspector::systemShutdown);
+    connect(&m_shutdownTimer, &QTimer::timeout, this, &Inspector::onShutdownDue);
+    m_scheduledRequestTimer.setSingleShot(true);
+    m_scheduledRequestTimer.setInterval(PowerRequestDelayMs);
+    connect(&m_scheduledRequestTimer, &QTimer::timeout, this,
+            [this] { publish(QStringLiteral("/power/shutdown/request/1"), QByteArray()); });
     subscribe();
 }
 
@@ -104,6 +108,13 @@ void Inspector::systemShutdown()
                        [this] { publish(QStringLiteral("/power/shutdown/request/1"), QByteArray()); });
 }
 
+void Inspector::onShutdownDue()
+{
+    qInfo().noquote().nospace() << Tag << "Requesting System shutdown";
+    emit systemShutdownStarted();
+    m_scheduledRequestTimer.start();
+}
+
 void Inspector::scheduleShutdown(int sec)
 {
     // The first deadline stands: a later ignition-off must not postpone or advance it.
@@ -118,10 +129,13 @@ void Inspector::scheduleShutdown(int sec)
 
 void Inspector::abortShutdown()
 {
-    if (!m_shutdownTimer.isActive())
-        return;
-    qInfo().noquote().nospace() << Tag << "Aborting System shutdown";
-    m_shutdownTimer.stop();
+    if (m_shutdownTimer.isActive()) {
+        qInfo().noquote().nospace() << Tag << "Aborting System shutdown";
+        m_shutdownTimer.stop();
+    } else if (m_scheduledRequestTimer.isActive()) {
+        qInfo().noquote().nospace() << Tag << "Aborting System shutdown request";
+        m_scheduledRequestTimer.stop();
+    }
 }
 
 void Inspector::setStatus(const QString &status)

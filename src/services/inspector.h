@@ -63,6 +63,7 @@ private:
     void subscribe();
     void publish(const QString &suffix, const QByteArray &payload);
     void setStatus(const QString &status);
+    void onShutdownDue();
 
     void onInfoReceived(const QJsonObject &message, const QString &topic);
     void onStatusReceived(const QJsonObject &message, const QString &topic);
@@ -78,6 +79,9 @@ private:
     QVariantMap m_audioRecord;
     QTimer m_monitorTimer;
     QTimer m_shutdownTimer;
+    // The request of a scheduled shutdown, in its announcement delay: an abort (the ignition
+    // back on) still cancels it.
+    QTimer m_scheduledRequestTimer;
 };
 
 } // namespace manager

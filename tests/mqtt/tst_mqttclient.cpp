@@ -34,6 +34,7 @@ private slots:
     void rightCredentialsConnect();
     void lastWillReachesOthersOnUnexpectedLoss();
     void watchdogEndsHungAttempt();
+    void hostNamesAreLookedUpAside();
     void connectAgainMovesToNewSettings();
     void passwordIsNeverLogged();
 
@@ -303,6 +304,30 @@ void TestMqttClient::watchdogEndsHungAttempt()
     QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("[MqttClient] Connecting to host")) >= 3, 10000);
     QVERIFY(log.contains(QStringLiteral("[MqttClient] Transport invalid: ")));
     QVERIFY(log.count(QStringLiteral("[MqttClient] State is Connecting.")) >= 3);
+}
+
+// A host name is looked up beside the event loop, never inside the connect call: "localhost"
+// connects; a name that does not resolve is logged and tried again like a refused connection.
+void TestMqttClient::hostNamesAreLookedUpAside()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    configure(client, broker.port());
+    client.setHostname(QStringLiteral("localhost"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QCOMPARE(client.state(), MqttTransport::Connecting);
+    QVERIFY(connected.wait());
+
+    MqttClient lost;
+    configure(lost, broker.port());
+    lost.setHostname(QStringLiteral("no-such-broker.invalid"));
+    lost.connect();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        log.texts().filter(QStringLiteral("[MqttClient] Host lookup failed : no-such-broker.invalid (")).size() >= 2, 10000);
+    QVERIFY(log.contains(QStringLiteral("[MqttClient] Transport invalid: ")));
 }
 
 // connect() while connected applies new settings: the client moves to the other broker.

@@ -235,8 +235,8 @@ void TestBoard::missingIgnitionKeepsLastState()
     QCOMPARE(log.count(QStringLiteral("[Board] Ignition changed : false")), signalled ? 1 : 0);
 }
 
-// The ignition event: "data" that reads as the text "0" means off, anything else on; the
-// signal fires on every event, changed or not.
+// The ignition event: "data" that reads as the text "0" means off, anything else on. Only a
+// real change signals: the board reports one edge in its status and as this event.
 void TestBoard::ignitionEvent_data()
 {
     QTest::addColumn<QJsonObject>("event");
@@ -265,17 +265,23 @@ void TestBoard::ignitionEvent()
     Board board(rig().client, Base);
     QVERIFY(start());
     QSignalSpy ignitionChanged(&board, &Board::ignitionChanged);
+    // Before any report the ignition reads on.
+    const int edges = expected ? 0 : 1;
     QVERIFY(rig().deliver(topic("/event"), event));
-    QTRY_COMPARE(ignitionChanged.count(), 1);
     QCOMPARE(board.ignition(), expected);
+    QCOMPARE(ignitionChanged.count(), edges);
     QVERIFY(log.contains(line));
     QVERIFY(rig().deliver(topic("/event"), event));
-    QTRY_COMPARE(ignitionChanged.count(), 2);
+    QJsonObject device = FullDevice;
+    device.insert(QStringLiteral("ignition"), expected);
+    QVERIFY(rig().deliver(topic("/status"), onlineStatus(device)));
+    QTRY_COMPARE(board.status(), QStringLiteral("online"));
+    QCOMPARE(ignitionChanged.count(), edges);
 
     // Other events are only logged.
     QVERIFY(rig().deliver(topic("/event"), QJsonObject{{"name", "ignitionchanged"}, {"data", !expected}}));
     QCOMPARE(board.ignition(), expected);
-    QCOMPARE(ignitionChanged.count(), 2);
+    QCOMPARE(ignitionChanged.count(), edges);
 }
 
 // A zero-byte display message reads as an empty object and resets the three values.
@@ -334,6 +340,21 @@ void TestBoard::powerSkipsNullAndListsPeripherals()
     // A write from the scene is only recorded.
     board.setPeripherals({});
     QCOMPARE(board.peripherals(), expected);
+
+    // Endless new names keep the newest 64, the known peripherals among them, with one warning
+    // per message that dropped any.
+    log.clear();
+    for (int batch = 0; batch < 4; ++batch) {
+        QJsonObject names;
+        for (int i = 0; i < 50; ++i)
+            names.insert(QStringLiteral("junk%1").arg(batch * 50 + i, 3, 10, QLatin1Char('0')), true);
+        QVERIFY(rig().deliver(topic("/power"), names));
+    }
+    QCOMPARE(board.peripherals().size(), 64);
+    QCOMPARE(board.peripheralPower(QStringLiteral("display")), true);
+    QCOMPARE(board.peripheralPower(QStringLiteral("junk199")), true);
+    QCOMPARE(board.peripheralPower(QStringLiteral("junk100")), false);
+    QCOMPARE(log.count(QStringLiteral("[Board] WARN: More than 64 peripherals reported, dropped the oldest : 50")), 2);
 }
 
 // Display names are translated in the board's context at the first read of the list, and

@@ -41,6 +41,7 @@ private slots:
     void powerRequestsLeaveAfterDelay();
     void secondScheduleKeepsFirstDeadline();
     void abortOnlyWhenArmed();
+    void abortCancelsRequestInItsDelay();
     void scheduledShutdownRuns();
     void statisticsAreNotInterpreted();
     void monitorRefreshesUntilStopped();
@@ -192,6 +193,27 @@ void TestInspector::abortOnlyWhenArmed()
     QVERIFY(!inspector.shutdownScheduled());
     QSignalSpy started(&inspector, &Inspector::systemShutdownStarted);
     QVERIFY(!started.wait(1500));
+}
+
+// The ignition back on 0.5 s after the schedule ran out, while the request waits for the
+// "Shutting down" page: the request is cancelled and never sent.
+void TestInspector::abortCancelsRequestInItsDelay()
+{
+    LogCapture log;
+    Inspector inspector(rig().client, Base);
+    QVERIFY(start());
+    QSignalSpy started(&inspector, &Inspector::systemShutdownStarted);
+    inspector.scheduleShutdown(0);
+    QVERIFY(started.wait());
+    QCOMPARE(log.count(QStringLiteral("[Inspector] Requesting System shutdown")), 1);
+    QTest::qWait(500);
+    inspector.abortShutdown();
+    QCOMPARE(log.count(QStringLiteral("[Inspector] Aborting System shutdown request")), 1);
+    // Past the delay; a mark sent after it shows that anything the proxy sent has arrived.
+    QTest::qWait(2500);
+    QVERIFY(rig().client.publish(QByteArray("mark"), topic("/mark"), 0, false));
+    QVERIFY(rig().service.waitFor(topic("/mark")));
+    QCOMPARE(rig().service.count(topic("/power/shutdown/request/1")), 0);
 }
 
 // When the schedule runs out the shutdown starts, and its request follows after the delay.

@@ -13,14 +13,17 @@ LogCapture::LogCapture()
     QMutexLocker locker(&mutex);
     captured.clear();
     m_previous = qInstallMessageHandler(&LogCapture::handler);
-    chained = m_previous;
+    // A capture inside another shares its list; chaining to our own handler would never end.
+    if (m_previous != &LogCapture::handler)
+        chained = m_previous;
 }
 
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(m_previous);
     QMutexLocker locker(&mutex);
-    chained = nullptr;
+    if (m_previous != &LogCapture::handler)
+        chained = nullptr;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &text)

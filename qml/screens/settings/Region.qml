@@ -20,6 +20,16 @@ SettingsPane {
 
     Component.onCompleted: clock.refresh()
 
+    // A refused zone: the list goes back to the zone in force and says so.
+    Connections {
+        target: root.clock
+
+        function onTimezoneSetFailed(zone) {
+            timezoneCombo.currentIndex = timezoneCombo.model.indexOf(root.clock.timezone)
+            timezoneError.visible = true
+        }
+    }
+
     SettingsGroup {
         title: "Locale"
 
@@ -81,12 +91,24 @@ SettingsPane {
         FieldRow {
             title: "Timezone"
             ComboBox {
+                id: timezoneCombo
                 objectName: "timezoneCombo"
                 width: Theme.comboWidth
                 model: root.clock.timezones
                 currentIndex: model.indexOf(root.clock.timezone)
-                onActivated: root.clock.timezone = currentText
+                onActivated: {
+                    timezoneError.visible = false
+                    root.clock.timezone = currentText
+                }
             }
+        }
+        Label {
+            id: timezoneError
+            objectName: "timezoneError"
+            visible: false
+            text: "The time zone could not be set"
+            color: Theme.hintText
+            font.pointSize: Theme.rowPointSize
         }
         FieldRow {
             title: "NTP server"
