@@ -100,6 +100,7 @@ private slots:
     void padKeys();
     void wrongPinShakesAndClears();
     void entryClearedOnEveryVisibilityChange();
+    void wrongPinsLockThePad();
 
     // Frame
     void menuListsEightPages();
@@ -380,6 +381,58 @@ void TestSettings::entryClearedOnEveryVisibilityChange()
     QTRY_VERIFY(shown("loginPage"));
     QCOMPARE(text("pinText"), QStringLiteral("Pin"));
     QVERIFY(!find("loginButton")->property("enabled").toBool());
+}
+
+// Five wrong PINs switch the pad off while the PIN line counts the wait down, in either
+// language; the event log records the lock-out once, and afterwards the right PIN opens the
+// settings.
+void TestSettings::wrongPinsLockThePad()
+{
+    startController();
+    SessionManager &session = m_manager->session();
+    session.setLockoutInterval(4000);
+    m_manager->setMaintenanceScreen();
+    QTRY_VERIFY(shown("loginPage"));
+    for (int attempt = 0; attempt < SessionManager::MaxWrongPins; ++attempt) {
+        QTRY_VERIFY(find("pinKey_1")->property("enabled").toBool());
+        for (const QString key : {"1", "2", "3", "4"})
+            tap("pinKey_" + key);
+        tap("loginButton");
+        QTRY_VERIFY(!find("loginButton")->property("enabled").toBool());
+    }
+    QTRY_VERIFY(session.locked());
+    const auto seconds = [&] { return QString::number(session.lockSecondsLeft()); };
+    QTRY_COMPARE(text("pinText"), "Try again in " + seconds() + " s");
+    QVERIFY(!find("pinKey_1")->property("enabled").toBool());
+    QVERIFY(!find("pinKey_clear")->property("enabled").toBool());
+    tap("pinKey_4");
+    QVERIFY(!find("loginButton")->property("enabled").toBool());
+    shoot("login-locked");
+    m_manager->setLanguage("el_GR");
+    QTRY_COMPARE(text("pinText"), QString::fromUtf8("Δοκιμάστε ξανά σε ") + seconds() + QString::fromUtf8(" δευτ."));
+    shoot("login-locked-el");
+    m_manager->setLanguage("en_IE");
+
+    int lockEvents = 0;
+    for (const Event *event : m_manager->eventLog().events()) {
+        if (event->name() == QLatin1String("Maintenance login locked")) {
+            ++lockEvents;
+            QCOMPARE(event->category(), QStringLiteral("General"));
+            QVERIFY(event->description().startsWith("Wrong PINs : 5\nLocked for : 4 s\nDate : "));
+        }
+    }
+    QCOMPARE(lockEvents, 1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!session.locked(), 10000);
+    // The Login page may have timed out meanwhile: the technician opens it again.
+    if (!shown("loginPage"))
+        m_manager->setMaintenanceScreen();
+    QTRY_VERIFY(shown("loginPage"));
+    QTRY_COMPARE(text("pinText"), QStringLiteral("Pin"));
+    for (const QString key : {"4", "8", "2", "6"})
+        tap("pinKey_" + key);
+    tap("loginButton");
+    QTRY_VERIFY(shown("settingsPage"));
 }
 
 // ---------------------------------------------------------------------------------------------
