@@ -27,6 +27,7 @@ private slots:
     void focusedFieldShowsPanel();
     void keysTypeIntoField_data();
     void keysTypeIntoField();
+    void everySignReachesField();
     void enterActsAsReturn();
     void losingFocusHidesPanel_data();
     void losingFocusHidesPanel();
@@ -148,6 +149,10 @@ void TestKeyboard::keysTypeIntoField_data()
     QTest::newRow("punctuation and space")
         << QStringList{"key_period", "key_colon", "key_slash", "key_minus", "key_underscore", "key_space"}
         << ".:/-_ ";
+    QTest::newRow("symbols and back to letters")
+        << QStringList{"key_symbols", "key_@", "key_#", "key_symbols", "key_a"} << "@#a";
+    QTest::newRow("an address with a user")
+        << QStringList{"key_o", "key_b", "key_u", "key_symbols", "key_@", "key_symbols", "key_h"} << "obu@h";
 }
 
 // Each key types its character at the cursor, and the field keeps focus throughout.
@@ -163,6 +168,44 @@ void TestKeyboard::keysTypeIntoField()
     QTRY_COMPARE(field->property("text").toString(), text);
     QVERIFY(field->hasActiveFocus());
     QVERIFY(qGuiApp->inputMethod()->isVisible());
+}
+
+// A visible key showing `label`, on the layer up now.
+static QQuickItem *keyLabelled(QQuickItem *parent, const QString &label)
+{
+    for (QQuickItem *child : parent->childItems()) {
+        if (child->isVisible() && child->property("label").toString() == label)
+            return child;
+        if (QQuickItem *found = keyLabelled(child, label))
+            return found;
+    }
+    return nullptr;
+}
+
+// Every printable ASCII sign has a key on one of the two layers, and typing it puts exactly
+// that sign in the field; a panel shown again starts on the letters.
+void TestKeyboard::everySignReachesField()
+{
+    const QString signs = QStringLiteral("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~");
+    focusField();
+    for (const QChar sign : signs) {
+        QQuickItem *key = keyLabelled(item("inputPanel"), sign);
+        if (!key) {
+            tap(QStringLiteral("key_symbols"));
+            key = keyLabelled(item("inputPanel"), sign);
+        }
+        QVERIFY2(key, qPrintable(QStringLiteral("no key for ") + sign));
+        tap(key);
+    }
+    QTRY_COMPARE(item("field")->property("text").toString(), signs);
+
+    // The last sign, "~", left the symbols layer up.
+    QVERIFY(keyLabelled(item("inputPanel"), QStringLiteral("@")));
+    qGuiApp->inputMethod()->hide();
+    QTRY_VERIFY(!item("inputPanel")->isVisible());
+    focusField();
+    QVERIFY(keyLabelled(item("inputPanel"), QStringLiteral("q")));
+    QVERIFY(!keyLabelled(item("inputPanel"), QStringLiteral("@")));
 }
 
 // Enter reaches the field as Return, so the page treats it as its save action.
@@ -258,6 +301,10 @@ void TestKeyboard::screenshot()
     const QImage image = m_view->grabWindow();
     QVERIFY(!image.isNull());
     QVERIFY(image.save(dir + QStringLiteral("/keyboard.png")));
+
+    tap(QStringLiteral("key_symbols"));
+    QTRY_VERIFY(item("key_@"));
+    QVERIFY(m_view->grabWindow().save(dir + QStringLiteral("/keyboard-symbols.png")));
 }
 
 int main(int argc, char *argv[])
