@@ -131,6 +131,7 @@ QtObject {
     readonly property int lockIconSize: 35
     readonly property color pinPlaceholder: "#8f8f8f"
     readonly property int pinPointSize: 16
+    readonly property int pinMinPointSize: 10
     readonly property int padButtonWidth: 118
     readonly property int padButtonHeight: 70
     readonly property int padColumnSpacing: 6

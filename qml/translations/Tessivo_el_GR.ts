@@ -103,6 +103,10 @@
         <source>Pin</source>
         <translation>Κωδικός</translation>
     </message>
+    <message>
+        <source>Try again in %1 s</source>
+        <translation>Δοκιμάστε ξανά σε %1 δευτ.</translation>
+    </message>
 </context>
 <context>
     <name>OutOfOrder</name>

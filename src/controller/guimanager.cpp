@@ -263,6 +263,7 @@ void GUIManager::initManagers()
     connect(&m_session, &SessionManager::accessDenied, this, &GUIManager::settingsAccessDenied);
     connect(&m_session, &SessionManager::expired, this, &GUIManager::setIdleScreen);
     connect(&m_session, &SessionManager::sessionActiveChanged, this, &GUIManager::onSessionActiveChanged);
+    connect(&m_session, &SessionManager::lockedChanged, this, &GUIManager::onSessionLockedChanged);
     connect(&m_displayOffTimer, &QTimer::timeout, this, &GUIManager::onDisplayOffTimeout);
     connect(this, &GUIManager::screenChanged, this, &GUIManager::onScreenChanged);
     connect(&m_inspector, &manager::Inspector::systemRebootStarted, this, &GUIManager::onSystemRebootStarted);
@@ -945,6 +946,12 @@ void GUIManager::onSessionActiveChanged()
         m_eventLog.push(new EventLogout);
     }
     publishStatus();
+}
+
+void GUIManager::onSessionLockedChanged()
+{
+    if (m_session.locked())
+        m_eventLog.push(new EventLoginLocked(SessionManager::MaxWrongPins, m_session.lockSecondsLeft()));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -45,6 +45,8 @@ class GUIManager : public QObject
     Q_PROPERTY(manager::Update *update READ update NOTIFY updateChanged)
     Q_PROPERTY(manager::Clock *clock READ clock NOTIFY clockChanged)
     Q_PROPERTY(int animSwitchSec READ animSwitchSec WRITE setAnimSwitchSec NOTIFY animSwitchSecChanged)
+    // The Login page shows the lock-out after wrong PINs from it.
+    Q_PROPERTY(SessionManager *session READ sessionManager CONSTANT)
 
 public:
     // Every configuration key the application knows, with its built-in value.
@@ -71,6 +73,7 @@ public:
     Diagnostics *diagnostics() { return &m_diagnostics; }
     manager::Update *update() { return &m_update; }
     manager::Clock *clock() { return &m_clock; }
+    SessionManager *sessionManager() { return &m_session; }
 
     void setScreen(const QString &value);
     void setDeviceId(const QString &deviceId);
@@ -160,6 +163,7 @@ private slots:
     void onConfigChanged(const QVariantMap &changes);
     void onConfigFileChanged();
     void onSessionActiveChanged();
+    void onSessionLockedChanged();
     void onMaintenanceBarcodeScanned(const QJsonObject &data);
     void onMqttConnected();
     void onMqttDisconnected();

@@ -36,3 +36,12 @@ EventLogout::EventLogout(const QDateTime &when, QObject *parent)
 {
 }
 
+EventLoginLocked::EventLoginLocked(int wrongPins, int lockSeconds, const QDateTime &when, QObject *parent)
+    : Event(General, QStringLiteral("Maintenance login locked"),
+            QStringLiteral("Wrong PINs : %1\nLocked for : %2 s\nDate : %3")
+                .arg(wrongPins)
+                .arg(lockSeconds)
+                .arg(when.toString(Qt::TextDate)),
+            when, parent)
+{
+}

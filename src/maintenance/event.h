@@ -57,3 +57,13 @@ public:
                          QObject *parent = nullptr);
 };
 
+
+// Logins were refused for a while after too many wrong PINs in a row.
+class EventLoginLocked : public Event
+{
+    Q_OBJECT
+
+public:
+    EventLoginLocked(int wrongPins, int lockSeconds, const QDateTime &when = QDateTime::currentDateTime(),
+                     QObject *parent = nullptr);
+};

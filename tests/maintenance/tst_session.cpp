@@ -36,6 +36,7 @@ private slots:
     void logoutWithoutSessionDoesNothing();
     void resetTimerWithoutSessionStartsNothing();
     void pinChangeKeepsSessionAndCountsFromNextLogin();
+    void lockRefusesEvenTheRightPinUntilItEnds();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -264,6 +265,30 @@ void TestSession::pinChangeKeepsSessionAndCountsFromNextLogin()
     session.loginRequest(QStringLiteral("7391"));
     QCOMPARE(deniedSpy.count(), 1);
     QCOMPARE(grantedSpy.count(), 1);
+}
+
+// Five wrong PINs in a row refuse even the right PIN, without comparing it, with one warning;
+// the wait counts down in whole seconds, then the right PIN logs in and the count starts over.
+void TestSession::lockRefusesEvenTheRightPinUntilItEnds()
+{
+    SessionManager session(*m_config);
+    session.setLockoutInterval(1500);
+    QList<int> shown;
+    connect(&session, &SessionManager::lockSecondsLeftChanged, this, [&] { shown << session.lockSecondsLeft(); });
+    QSignalSpy lockedSpy(&session, &SessionManager::lockedChanged);
+    LogCapture log;
+    for (int i = 0; i <= SessionManager::MaxWrongPins; ++i)
+        session.loginRequest(i < SessionManager::MaxWrongPins ? QStringLiteral("1111") : QStringLiteral("4826"));
+
+    QVERIFY(!session.sessionActive());
+    QCOMPARE(log.count("[SessionManager] WARN: User entered wrong pin"), SessionManager::MaxWrongPins);
+    QCOMPARE(log.count("[SessionManager] WARN: 5 wrong PINs in a row, logins refused for 2 s"), 1);
+    QVERIFY(lockedSpy.count() == 2 || (lockedSpy.wait(5000) && lockedSpy.count() == 2));
+    QCOMPARE(shown, QList<int>({2, 1, 0}));
+    for (const char *pin : {"1", "2", "3", "4", "4826", "1", "2", "3", "4"})
+        session.loginRequest(QLatin1String(pin));
+    QVERIFY(session.sessionActive());
+    QVERIFY(!session.locked());
 }
 
 QTEST_GUILESS_MAIN(TestSession)

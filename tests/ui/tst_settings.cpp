@@ -100,6 +100,7 @@ private slots:
     void padKeys();
     void wrongPinShakesAndClears();
     void entryClearedOnEveryVisibilityChange();
+    void wrongPinsLockThePad();
 
     // Frame
     void menuListsEightPages();
@@ -380,6 +381,35 @@ void TestSettings::entryClearedOnEveryVisibilityChange()
     QTRY_VERIFY(shown("loginPage"));
     QCOMPARE(text("pinText"), QStringLiteral("Pin"));
     QVERIFY(!find("loginButton")->property("enabled").toBool());
+}
+
+// Five wrong PINs switch the pad off for a minute while the PIN line counts the wait down, in
+// either language, and the event log records the lock-out once.
+void TestSettings::wrongPinsLockThePad()
+{
+    startController();
+    SessionManager &session = m_manager->session();
+    m_manager->setMaintenanceScreen();
+    QTRY_VERIFY(shown("loginPage"));
+    for (int attempt = 0; attempt < SessionManager::MaxWrongPins; ++attempt) {
+        for (const QString key : {"1", "2", "3", "4"})
+            tap("pinKey_" + key);
+        tap("loginButton");
+    }
+    QVERIFY(session.locked());
+    const auto seconds = [&] { return QString::number(session.lockSecondsLeft()); };
+    QTRY_COMPARE(text("pinText"), "Try again in " + seconds() + " s");
+    QVERIFY(session.lockSecondsLeft() > 50);
+    QVERIFY(!find("pinKey_4")->property("enabled").toBool());
+    QVERIFY(!find("loginButton")->property("enabled").toBool());
+    shoot("login-locked");
+    m_manager->setLanguage("el_GR");
+    QTRY_COMPARE(text("pinText"), QString::fromUtf8("Δοκιμάστε ξανά σε ") + seconds() + QString::fromUtf8(" δευτ."));
+    shoot("login-locked-el");
+    int lockEvents = 0;
+    for (const Event *event : m_manager->eventLog().events())
+        lockEvents += event->name() == QLatin1String("Maintenance login locked") && event->category() == "General";
+    QCOMPARE(lockEvents, 1);
 }
 
 // ---------------------------------------------------------------------------------------------

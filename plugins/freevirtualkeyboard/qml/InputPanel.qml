@@ -14,6 +14,12 @@ Rectangle {
     // 0: lower case, 1: the next letter upper case, 2: upper case until shift is tapped again.
     property int shiftState: 0
     readonly property bool upperCase: shiftState > 0
+    // The symbols layer puts every printable ASCII sign the letter layer lacks on the letter
+    // keys (and the shift key), so a host name, URL or password of any kind can be typed.
+    property bool symbols: false
+    readonly property var letterRows: ["qwertyuiop", "asdfghjkl", "zxcvbnm"]
+    readonly property var symbolRows: ["@#$%&*+=?!", "()[]{}<>|", "'\",;~^`"]
+    readonly property string shiftSymbol: "\\"
 
     readonly property real margin: 4
     readonly property real gap: 4
@@ -35,6 +41,7 @@ Rectangle {
         } else {
             hideDelay.restart()
             shiftState = 0
+            symbols = false
         }
     }
 
@@ -46,6 +53,18 @@ Rectangle {
         typeText(upperCase ? letter.toUpperCase() : letter)
         if (shiftState === 1)
             shiftState = 0
+    }
+
+    // The key at `index` of letter row `row`: its letter, or its sign on the symbols layer.
+    function keyText(row, index, letter) {
+        return symbols ? symbolRows[row].charAt(index) : upperCase ? letter.toUpperCase() : letter
+    }
+
+    function typeKey(row, index, letter) {
+        if (symbols)
+            typeText(symbolRows[row].charAt(index))
+        else
+            typeLetter(letter)
     }
 
     Timer {
@@ -80,39 +99,48 @@ Rectangle {
         }
 
         Repeater {
-            model: ["qwertyuiop", "asdfghjkl"]
+            model: 2
             Row {
+                readonly property int row: index
                 anchors.horizontalCenter: parent.horizontalCenter
                 spacing: root.gap
                 Repeater {
-                    model: modelData.split("")
+                    model: root.letterRows[parent.row].split("")
                     KeyButton {
-                        objectName: "key_" + modelData
-                        label: root.upperCase ? modelData.toUpperCase() : modelData
+                        label: root.keyText(parent.row, index, modelData)
+                        objectName: "key_" + (root.symbols ? label : modelData)
                         unitWidth: root.unitWidth
                         gap: root.gap
                         height: root.rowHeight
-                        onClicked: root.typeLetter(modelData)
+                        onClicked: root.typeKey(parent.row, index, modelData)
                     }
                 }
             }
         }
 
         Row {
+            id: thirdLetterRow
+            readonly property int row: 2
             anchors.horizontalCenter: parent.horizontalCenter
             spacing: root.gap
+            // On the symbols layer there is nothing to shift: the key types a sign instead.
             KeyButton {
-                objectName: "key_shift"
-                label: "\u21e7"
+                objectName: root.symbols ? "key_" + root.shiftSymbol : "key_shift"
+                label: root.symbols ? root.shiftSymbol : "\u21e7"
                 units: 1.5
-                latched: root.shiftState > 0
+                latched: !root.symbols && root.shiftState > 0
                 unitWidth: root.unitWidth
                 gap: root.gap
                 height: root.rowHeight
-                onClicked: root.shiftState = (root.shiftState + 1) % 3
+                onClicked: {
+                    if (root.symbols)
+                        root.typeText(root.shiftSymbol)
+                    else
+                        root.shiftState = (root.shiftState + 1) % 3
+                }
                 Rectangle {
                     // Caps lock: a bar under the arrow.
-                    visible: root.shiftState === 2
+                    visible: !root.symbols && root.shiftState === 2
                     width: parent.width / 3
                     height: 3
                     color: "#ffffff"
@@ -122,14 +150,14 @@ Rectangle {
                 }
             }
             Repeater {
-                model: "zxcvbnm".split("")
+                model: root.letterRows[thirdLetterRow.row].split("")
                 KeyButton {
-                    objectName: "key_" + modelData
-                    label: root.upperCase ? modelData.toUpperCase() : modelData
+                    label: root.keyText(thirdLetterRow.row, index, modelData)
+                    objectName: "key_" + (root.symbols ? label : modelData)
                     unitWidth: root.unitWidth
                     gap: root.gap
                     height: root.rowHeight
-                    onClicked: root.typeLetter(modelData)
+                    onClicked: root.typeKey(thirdLetterRow.row, index, modelData)
                 }
             }
             KeyButton {
@@ -159,9 +187,20 @@ Rectangle {
                     onClicked: root.typeText(modelData.text)
                 }
             }
+            // Takes the first unit of what was a wider space bar; the keys around stay put.
+            KeyButton {
+                objectName: "key_symbols"
+                label: root.symbols ? "abc" : "#+="
+                pixelSize: 16
+                latched: root.symbols
+                unitWidth: root.unitWidth
+                gap: root.gap
+                height: root.rowHeight
+                onClicked: root.symbols = !root.symbols
+            }
             KeyButton {
                 objectName: "key_space"
-                units: 3
+                units: 2
                 unitWidth: root.unitWidth
                 gap: root.gap
                 height: root.rowHeight

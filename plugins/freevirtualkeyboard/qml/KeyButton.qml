@@ -10,6 +10,8 @@ Rectangle {
     property real gap: 4
     property bool accent: false
     property bool latched: false
+    // Labels of more than one character (the layer key) need a smaller face to fit one unit.
+    property int pixelSize: 24
     // Held down, the key repeats, as backspace does on a hardware keyboard.
     property bool autoRepeat: false
     readonly property bool pressed: mouse.pressed
@@ -26,7 +28,7 @@ Rectangle {
         anchors.centerIn: parent
         text: root.label
         color: "#ffffff"
-        font.pixelSize: 24
+        font.pixelSize: root.pixelSize
         font.bold: true
     }
 

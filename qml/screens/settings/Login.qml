@@ -5,12 +5,15 @@ import "../.."
 import "../../controls"
 
 // The technician's PIN entry, below the passenger header. The PIN shows as typed; a refused
-// one shakes the pad and is cleared, an accepted one opens the settings.
+// one shakes the pad and is cleared, an accepted one opens the settings. After too many wrong
+// PINs the pad is off and the PIN line counts down the seconds until it takes PINs again.
 Item {
     id: root
     objectName: "loginPage"
 
     property string pin: ""
+    readonly property bool locked: manager.session.locked
+    readonly property int lockSeconds: manager.session.lockSecondsLeft
 
     readonly property bool darkTheme: Material.theme === Material.Dark
     readonly property var keys: ["1", "2", "3", "4", "5", "6", "7", "8", "9", "\u2190", "0", "CLR"]
@@ -28,6 +31,7 @@ Item {
     // enough for both, and a page built only when first asked for may report itself shown a
     // moment after the first key was already pressed.
     onVisibleChanged: if (!visible) pin = ""
+    onLockedChanged: pin = ""
 
     Column {
         anchors.top: parent.top
@@ -48,7 +52,7 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
                 source: "qrc:/qml/images/Icons/lock.svg"
                 size: Theme.lockIconSize
-                tint: root.darkTheme ? root.Material.accent : root.Material.foreground
+                tint: root.locked ? Theme.errorTint : root.darkTheme ? root.Material.accent : root.Material.foreground
             }
 
             Label {
@@ -57,10 +61,14 @@ Item {
                 anchors.leftMargin: 2 * Theme.paneMargin
                 anchors.right: parent.right
                 anchors.verticalCenter: parent.verticalCenter
-                text: root.pin === "" ? manager.dynTr + qsTr("Pin") : root.pin
-                color: root.pin === "" ? Theme.pinPlaceholder : root.Material.foreground
+                text: root.locked ? manager.dynTr + qsTr("Try again in %1 s").arg(root.lockSeconds)
+                                  : root.pin === "" ? manager.dynTr + qsTr("Pin") : root.pin
+                color: root.locked ? Theme.errorTint : root.pin === "" ? Theme.pinPlaceholder : root.Material.foreground
                 font.pointSize: Theme.pinPointSize
-                elide: Text.ElideLeft
+                // A long PIN loses its first digits; the wait, in any language, shrinks to fit.
+                elide: root.locked ? Text.ElideNone : Text.ElideLeft
+                fontSizeMode: root.locked ? Text.HorizontalFit : Text.FixedSize
+                minimumPointSize: Theme.pinMinPointSize
             }
 
             Rectangle {
@@ -94,13 +102,14 @@ Item {
                     topInset: 0
                     bottomInset: 0
                     text: modelData
+                    enabled: !root.locked
                     font.pointSize: Theme.padPointSize
                     font.weight: Font.Medium
                     background: Rectangle {
                         radius: Theme.padRadius
                         color: key.isNumber ? (root.darkTheme ? Theme.padNumberDark : Theme.padNumberLight)
                                             : (root.darkTheme ? Theme.padOtherDark : Theme.padOtherLight)
-                        opacity: key.down ? 0.6 : 1.0
+                        opacity: key.down ? 0.6 : key.enabled ? 1.0 : 0.4
                     }
                     onClicked: root.press(modelData)
                 }
@@ -117,7 +126,7 @@ Item {
             font.pointSize: Theme.loginPointSize
             font.bold: true
             highlighted: true
-            enabled: root.pin !== ""
+            enabled: root.pin !== "" && !root.locked
             onClicked: manager.settingsLoginRequest(root.pin)
         }
     }
