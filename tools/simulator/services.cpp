@@ -149,7 +149,13 @@ void Bus::say(const QString &line) const
 
 int Bus::scaled(int millis) const
 {
-    return qMax(0, int(std::lround(millis / m_speed)));
+    // A tiny speed factor makes a pause beyond an int: held at the longest a timer takes, since
+    // converting a double out of range is undefined.
+    constexpr double LongestPauseMs = 2000000000.0;
+    const double pause = millis / m_speed;
+    if (!(pause < LongestPauseMs))
+        return int(LongestPauseMs);
+    return qMax(0, int(std::lround(pause)));
 }
 
 void Bus::later(int millis, QObject *context, std::function<void()> action) const
