@@ -1,5 +1,6 @@
 #include "mqtttransport.h"
 
+#include <QFile>
 #include <QList>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -22,6 +23,12 @@ void initLibrary()
 {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+// A key that asks for a pass phrase is refused rather than left to prompt on the terminal.
+int noPassphrase(char *, int, int, void *)
+{
+    return 0;
 }
 
 MqttTransport::ClientError errorForConnack(int rc)
@@ -128,6 +135,11 @@ void MqttTransport::connectToHost()
             failAttempt(ProtocolViolation);
             return;
         }
+    }
+
+    if (m_tls.enabled() && !applyTls()) {
+        failAttempt(TransportInvalid);
+        return;
     }
 
     const QByteArray host = m_hostname.toUtf8();
@@ -346,6 +358,19 @@ void MqttTransport::failAttempt(ClientError error)
         setState(Disconnected);
     });
     dropSocket();
+}
+
+// Called on a fresh library session before each attempt; false when the library refuses the
+// settings (a file that cannot be opened, for one).
+bool MqttTransport::applyTls()
+{
+    const QByteArray ca = QFile::encodeName(m_tls.caFile);
+    const QByteArray cert = QFile::encodeName(m_tls.certFile);
+    const QByteArray key = QFile::encodeName(m_tls.keyFile);
+    if (mosquitto_tls_set(m_mosq, ca.constData(), nullptr, cert.isEmpty() ? nullptr : cert.constData(),
+                          key.isEmpty() ? nullptr : key.constData(), &noPassphrase) != MOSQ_ERR_SUCCESS)
+        return false;
+    return mosquitto_tls_insecure_set(m_mosq, m_tls.insecure) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttTransport::setState(ClientState state)
