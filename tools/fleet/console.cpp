@@ -238,8 +238,10 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
 
     QStringList targets = ids;
     if (all) {
-        for (const Validator &validator : m_fleet.validators())
-            targets << validator.serial;
+        for (const Validator &validator : m_fleet.validators()) {
+            if (validator.heard)
+                targets << validator.serial;
+        }
     }
     targets.removeDuplicates();
     targets.sort();
@@ -314,8 +316,13 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
     bool allApplied = true;
     for (const QString &serial : targets) {
         Outcome outcome = outcomes.value(serial);
-        if (outcome.verdict.isEmpty())
-            outcome = {QStringLiteral("no answer"), QStringLiteral("within %1 s").arg(m_options.timeoutMs / 1000.0), true, {}};
+        if (outcome.verdict.isEmpty()) {
+            const Validator *validator = m_fleet.find(serial);
+            outcome = {QStringLiteral("no answer"),
+                       QStringLiteral("within %1 s").arg(m_options.timeoutMs / 1000.0)
+                               + (validator && validator->heard ? QString() : QStringLiteral(" (never seen by the depot)")),
+                       true, {}};
+        }
         allApplied = allApplied && outcome.verdict == QLatin1String("applied");
         m_out << serial.leftJustified(13) << ' ' << outcome.verdict.leftJustified(16) << ' ' << outcome.detail
               << Qt::endl;
