@@ -622,5 +622,16 @@ void TestFleetRig::messageRates()
     }
 }
 
-QTEST_GUILESS_MAIN(TestFleetRig)
+int main(int argc, char *argv[])
+{
+    // The rates take two windows of their own; the test function may run longer than QtTest's
+    // five minutes then.
+    const int rateSeconds = qEnvironmentVariableIntValue("TESSIVO_FLEET_RATE_SECONDS");
+    if (rateSeconds > 0 && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((2 * rateSeconds + 300) * 1000));
+    QCoreApplication app(argc, argv);
+    TestFleetRig test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fleetrig.moc"
