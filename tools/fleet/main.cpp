@@ -74,7 +74,8 @@ int main(int argc, char *argv[])
             "Exit status: 0 success (status: every validator up), 1 a validator failed, 2 usage,\n"
             "3 the depot broker could not be reached."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    // -V as the application has it; -v is the log.
+    const QCommandLineOption version({"V", "version"}, "Print the version and exit.");
     const QCommandLineOption host({"H", "host"}, "Depot broker host (default localhost).", "hostname", "localhost");
     const QCommandLineOption port({"P", "port"}, "Depot broker port (default 8883 with --cafile, else 1883).", "port");
     const QCommandLineOption username({"u", "username"}, "MQTT user name.", "username");
@@ -93,10 +94,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeout("timeout", "Seconds to wait for the depot and for each answer (default 5).",
                                      "seconds", "5");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the MQTT client's log on stderr.");
-    parser.addOptions({host, port, username, password, cafile, certfile, keyfile, insecure, id, all, watch, expect,
+    parser.addOptions({version, host, port, username, password, cafile, certfile, keyfile, insecure, id, all, watch, expect,
                        timeout, verboseOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("status, set or get, and its arguments."));
     parser.process(app);
+    if (parser.isSet(version)) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
+        return fleet::Success;
+    }
     verbose = parser.isSet(verboseOption);
 
     fleet::Options options;
@@ -148,12 +153,17 @@ int main(int argc, char *argv[])
             return usage(err, QStringLiteral("status shows every validator; --id and --all are for set and get"));
         return console.status(parser.isSet(watch));
     }
+    if (parser.isSet(watch))
+        return usage(err, QStringLiteral("--watch is for status"));
     if (command == QLatin1String("set") && args.size() == 3) {
         if (ids.isEmpty() == !parser.isSet(all))
             return usage(err, QStringLiteral("set needs either --id SERIAL or --all"));
         return console.set(args.at(1), args.at(2), ids, parser.isSet(all));
     }
-    if (command == QLatin1String("get") && args.size() == 2)
+    if (command == QLatin1String("get") && args.size() == 2) {
+        if (parser.isSet(all))
+            return usage(err, QStringLiteral("get asks the validators named with --id"));
         return console.get(args.at(1), ids);
+    }
     return usage(err, command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("unknown command or arguments: ") + args.join(' '));
 }
