@@ -40,6 +40,9 @@ install(FILES ${TESSIVO_PACKAGING_DIR}/tessivo-timedate.rules DESTINATION share/
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/README.md DESTINATION share/doc/tessivo)
 install(FILES ${TESSIVO_PACKAGING_DIR}/tessivo.default DESTINATION /etc/default RENAME tessivo)
 
+# The bridge to the depot broker, written once per validator by the operator (README, "Fleet").
+install(PROGRAMS ${TESSIVO_PACKAGING_DIR}/tessivo-bridge-setup DESTINATION lib/tessivo)
+
 # The package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessivo)

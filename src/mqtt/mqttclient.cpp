@@ -87,6 +87,7 @@ void MqttClient::connect()
     m_client->setWillQoS(m_willQoS);
     m_client->setWillRetain(m_willRetain);
     m_client->setWillTopic(m_willTopic);
+    m_client->setTls(m_tls);
 
     if (m_encrypted)
         qWarning().noquote().nospace() << Tag << "Encryption not yet supported";

@@ -37,6 +37,7 @@ public:
     void setWillQoS(uchar qos) { m_willQoS = qos; }
     void setWillRetain(bool retain) { m_willRetain = retain; }
     void setWillTopic(const QString &topic) { m_willTopic = topic; }
+    void setTls(const MqttTransport::TlsSettings &tls) { m_tls = tls; }
 
     // The protocol client's state; Disconnected before the first connect().
     MqttTransport::ClientState state() const;
@@ -101,6 +102,7 @@ private:
     uchar m_willQoS = 2;
     bool m_willRetain = true;
     QString m_willTopic;
+    MqttTransport::TlsSettings m_tls;
 };
 
 } // namespace manager

@@ -1,6 +1,7 @@
 #include "mqtttransport.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QList>
@@ -25,6 +26,12 @@ void initLibrary()
 {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+// A key that asks for a pass phrase is refused rather than left to prompt on the terminal.
+int noPassphrase(char *, int, int, void *)
+{
+    return 0;
 }
 
 MqttTransport::ClientError errorForConnack(int rc)
@@ -135,6 +142,10 @@ void MqttTransport::connectToHost()
         }
     }
 
+    if (m_tls.enabled() && !applyTls()) {
+        failAttempt(TransportInvalid);
+        return;
+    }
     // The library would resolve a host name inside its connect call, on this thread, and a dead
     // name server would freeze the scene at every retry. The name is looked up on the side and
     // the library is handed the address.
@@ -158,8 +169,10 @@ void MqttTransport::onHostLookedUp(const QHostInfo &info)
         failAttempt(TransportInvalid);
         return;
     }
-    // The resolver's first address, as the library itself would take.
-    startConnect(info.addresses().first().toString());
+    // The resolver's first address, as the library itself would take. With TLS the library
+    // checks the broker's certificate against the name it is given: it gets the name, which
+    // the system resolver has just answered.
+    startConnect(m_tls.enabled() ? m_hostname : info.addresses().first().toString());
 }
 
 void MqttTransport::abortLookup()
@@ -401,6 +414,19 @@ void MqttTransport::failAttempt(ClientError error)
         setState(Disconnected);
     });
     dropSocket();
+}
+
+// Called on a fresh library session before each attempt; false when the library refuses the
+// settings (a file that cannot be opened, for one).
+bool MqttTransport::applyTls()
+{
+    const QByteArray ca = QFile::encodeName(m_tls.caFile);
+    const QByteArray cert = QFile::encodeName(m_tls.certFile);
+    const QByteArray key = QFile::encodeName(m_tls.keyFile);
+    if (mosquitto_tls_set(m_mosq, ca.constData(), nullptr, cert.isEmpty() ? nullptr : cert.constData(),
+                          key.isEmpty() ? nullptr : key.constData(), &noPassphrase) != MOSQ_ERR_SUCCESS)
+        return false;
+    return mosquitto_tls_insecure_set(m_mosq, m_tls.insecure) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttTransport::setState(ClientState state)

@@ -37,6 +37,19 @@ public:
     };
     Q_ENUM(ClientError)
 
+    // TLS to the broker, on when a CA file is given; the client certificate and key are for a
+    // broker that asks for one. `insecure` skips the check of the broker's certificate against
+    // the host name (throw-away test certificates only). The library checks the certificate
+    // against the host name it is handed, so with TLS that name is passed on unresolved.
+    struct TlsSettings
+    {
+        QString caFile;
+        QString certFile;
+        QString keyFile;
+        bool insecure = false;
+        bool enabled() const { return !caFile.isEmpty(); }
+    };
+
     explicit MqttTransport(QObject *parent = nullptr);
     ~MqttTransport() override;
 
@@ -51,6 +64,7 @@ public:
     void setWillQoS(quint8 qos) { m_willQoS = qos; }
     void setWillRetain(bool retain) { m_willRetain = retain; }
     void setWillTopic(const QString &topic) { m_willTopic = topic; }
+    void setTls(const TlsSettings &tls) { m_tls = tls; }
 
     QString hostname() const { return m_hostname; }
     quint16 port() const { return m_port; }
@@ -103,6 +117,7 @@ private:
     void setState(ClientState state);
     void setError(ClientError error);
     void dispatchPending();
+    bool applyTls();
 
     mosquitto *m_mosq = nullptr;
     int m_socket = -1;
@@ -124,6 +139,7 @@ private:
     quint8 m_willQoS = 0;
     bool m_willRetain = false;
     QString m_willTopic;
+    TlsSettings m_tls;
 
     ClientState m_state = Disconnected;
     ClientError m_error = NoError;

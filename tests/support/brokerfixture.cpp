@@ -24,6 +24,12 @@ BrokerFixture::BrokerFixture(const Credentials &credentials)
     writeConfig(&credentials);
 }
 
+BrokerFixture::BrokerFixture(const QByteArray &extraConfig)
+    : m_port(freePort())
+{
+    writeConfig(nullptr, extraConfig);
+}
+
 BrokerFixture::~BrokerFixture()
 {
     kill();
@@ -44,7 +50,7 @@ QString BrokerFixture::mosquittoPath()
     return path;
 }
 
-void BrokerFixture::writeConfig(const Credentials *credentials)
+void BrokerFixture::writeConfig(const Credentials *credentials, const QByteArray &extraConfig)
 {
     QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
     config.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -65,6 +71,7 @@ void BrokerFixture::writeConfig(const Credentials *credentials)
     } else {
         config.write("allow_anonymous true\n");
     }
+    config.write(extraConfig);
 }
 
 bool BrokerFixture::start()

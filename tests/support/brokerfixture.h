@@ -17,6 +17,9 @@ public:
 
     BrokerFixture();
     explicit BrokerFixture(const Credentials &credentials);
+    // Lines added to the configuration after the anonymous listener's, so that listener
+    // options (TLS, ACL) apply to it.
+    explicit BrokerFixture(const QByteArray &extraConfig);
     ~BrokerFixture();
 
     bool start();
@@ -27,12 +30,14 @@ public:
     quint16 port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1"); }
     QString log() const;
+    qint64 pid() const { return m_process.processId(); }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
 
     static quint16 freePort();
     static QString mosquittoPath();
 
 private:
-    void writeConfig(const Credentials *credentials);
+    void writeConfig(const Credentials *credentials, const QByteArray &extraConfig = QByteArray());
 
     QTemporaryDir m_dir;
     QProcess m_process;

@@ -1,0 +1,169 @@
+#include "console.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cmath>
+#include <cstdio>
+
+// tessivo-fleet: the depot console. Shows every validator whose bridge reaches the depot
+// broker and changes their settings (see --help).
+
+namespace {
+
+bool verbose = false;
+QString lastWarning;
+
+// The client's lines go to stderr only with --verbose; its last complaint is kept for the
+// line that says the depot could not be reached. No line carries a password.
+void onMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg || type == QtCriticalMsg)
+        lastWarning = message;
+    if (verbose || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+int usage(QTextStream &err, const QString &message)
+{
+    err << "tessivo-fleet: " << message << Qt::endl << "Try tessivo-fleet --help." << Qt::endl;
+    return fleet::Usage;
+}
+
+bool readExpected(const QString &fileName, QStringList *serials, QString *problem)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *problem = fileName + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (!fleet::Fleet::isSerial(line)) {
+            *problem = QStringLiteral("%1 line %2: not a serial number").arg(fileName).arg(number);
+            return false;
+        }
+        *serials << line;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessivo-fleet"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
+    qInstallMessageHandler(onMessage);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+            "The depot console: every validator that the depot broker hears of through its bridge.\n\n"
+            "  status [--watch]                      one line per validator; --watch: a line per change\n"
+            "  set GROUP/NAME VALUE --id SERIAL|--all change a setting, read it back from each validator\n"
+            "  get config|info|status --id SERIAL    one validator's settings, version or status\n\n"
+            "Exit status: 0 success (status: every validator up), 1 a validator failed, 2 usage,\n"
+            "3 the depot broker could not be reached."));
+    parser.addHelpOption();
+    // -V as the application has it; -v is the log.
+    const QCommandLineOption version({"V", "version"}, "Print the version and exit.");
+    const QCommandLineOption host({"H", "host"}, "Depot broker host (default localhost).", "hostname", "localhost");
+    const QCommandLineOption port({"P", "port"}, "Depot broker port (default 8883 with --cafile, else 1883).", "port");
+    const QCommandLineOption username({"u", "username"}, "MQTT user name.", "username");
+    const QCommandLineOption password({"p", "password"},
+            "MQTT password (never shown); TESSIVO_FLEET_PASSWORD in the environment keeps it off the command line.",
+            "password");
+    const QCommandLineOption cafile("cafile", "CA certificate(s) of the depot broker: TLS on.", "file");
+    const QCommandLineOption certfile("certfile", "The console's client certificate.", "file");
+    const QCommandLineOption keyfile("keyfile", "Its private key.", "file");
+    const QCommandLineOption insecure("insecure", "Do not check the broker's certificate against its host name (tests only).");
+    const QCommandLineOption id("id", "A validator's serial number (repeatable, or comma-separated).", "serial");
+    const QCommandLineOption all("all", "Every validator the depot knows (set).");
+    const QCommandLineOption watch("watch", "Keep the table live, a line per change (status).");
+    const QCommandLineOption expect("expect", "File of the serial numbers that must show, one a line; the others "
+                                              "show as never seen.", "file");
+    const QCommandLineOption timeout("timeout", "Seconds to wait for the depot and for each answer (default 5).",
+                                     "seconds", "5");
+    const QCommandLineOption verboseOption({"v", "verbose"}, "Show the MQTT client's log on stderr.");
+    parser.addOptions({version, host, port, username, password, cafile, certfile, keyfile, insecure, id, all, watch, expect,
+                       timeout, verboseOption});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("status, set or get, and its arguments."));
+    parser.process(app);
+    if (parser.isSet(version)) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
+        return fleet::Success;
+    }
+    verbose = parser.isSet(verboseOption);
+
+    fleet::Options options;
+    options.lastClientWarning = [] { return lastWarning; };
+    fleet::Depot::Settings &depot = options.depot;
+    depot.host = parser.value(host);
+    depot.username = parser.value(username);
+    depot.password = parser.isSet(password) ? parser.value(password) : qEnvironmentVariable("TESSIVO_FLEET_PASSWORD");
+    depot.tls.caFile = parser.value(cafile);
+    depot.tls.certFile = parser.value(certfile);
+    depot.tls.keyFile = parser.value(keyfile);
+    depot.tls.insecure = parser.isSet(insecure);
+    if (depot.tls.certFile.isEmpty() != depot.tls.keyFile.isEmpty())
+        return usage(err, QStringLiteral("--certfile and --keyfile go together"));
+    if (!depot.tls.enabled() && (!depot.tls.certFile.isEmpty() || depot.tls.insecure))
+        return usage(err, QStringLiteral("--certfile, --keyfile and --insecure need --cafile"));
+    for (const QString &file : {depot.tls.caFile, depot.tls.certFile, depot.tls.keyFile}) {
+        if (!file.isEmpty() && !QFile::exists(file))
+            return usage(err, QStringLiteral("no such file: ") + file);
+    }
+    bool ok = true;
+    const uint portNumber = parser.isSet(port) ? parser.value(port).toUInt(&ok) : (depot.tls.enabled() ? 8883 : 1883);
+    if (!ok || portNumber == 0 || portNumber > 65535)
+        return usage(err, QStringLiteral("invalid port: ") + parser.value(port));
+    depot.port = quint16(portNumber);
+    const double seconds = parser.value(timeout).toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+        return usage(err, QStringLiteral("invalid time-out: ") + parser.value(timeout));
+    options.timeoutMs = int(seconds * 1000);
+    if (parser.isSet(expect)) {
+        QString problem;
+        if (!readExpected(parser.value(expect), &options.expected, &problem))
+            return usage(err, problem);
+    }
+    QStringList ids;
+    for (const QString &value : parser.values(id)) {
+        for (const QString &serial : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (!fleet::Fleet::isSerial(serial.trimmed()))
+                return usage(err, QStringLiteral("not a serial number: ") + serial);
+            ids << serial.trimmed();
+        }
+    }
+
+    const QStringList args = parser.positionalArguments();
+    const QString command = args.value(0);
+    fleet::Console console(options, out, err);
+    if (command == QLatin1String("status") && args.size() == 1) {
+        if (!ids.isEmpty() || parser.isSet(all))
+            return usage(err, QStringLiteral("status shows every validator; --id and --all are for set and get"));
+        return console.status(parser.isSet(watch));
+    }
+    if (parser.isSet(watch))
+        return usage(err, QStringLiteral("--watch is for status"));
+    if (command == QLatin1String("set") && args.size() == 3) {
+        if (ids.isEmpty() == !parser.isSet(all))
+            return usage(err, QStringLiteral("set needs either --id SERIAL or --all"));
+        return console.set(args.at(1), args.at(2), ids, parser.isSet(all));
+    }
+    if (command == QLatin1String("get") && args.size() == 2) {
+        if (parser.isSet(all))
+            return usage(err, QStringLiteral("get asks the validators named with --id"));
+        return console.get(args.at(1), ids);
+    }
+    return usage(err, command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("unknown command or arguments: ") + args.join(' '));
+}
