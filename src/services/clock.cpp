@@ -39,10 +39,7 @@ Clock::Clock(MqttClient &client, const QString &baseTopic, const QString &timeda
 {
     m_bound.setSingleShot(true);
     m_bound.setInterval(TimedatectlTimeoutMs);
-    connect(&m_bound, &QTimer::timeout, this, [this] {
-        if (m_process)
-            m_process->kill();
-    });
+    connect(&m_bound, &QTimer::timeout, this, [this] { killRunning(); });
     // The zone database is read once; a changed one is seen after a restart.
     enqueue({Call::ListZones, {}});
     readTimezone();
@@ -57,9 +54,17 @@ Clock::~Clock()
     if (m_process) {
         // Ended and reaped here rather than left to the process object's own warning.
         m_process->disconnect(this);
-        m_process->kill();
+        killRunning();
         m_process->waitForFinished(TimedatectlTimeoutMs);
     }
+}
+
+void Clock::killRunning()
+{
+    // Only a child that really runs: Qt 5.15 signals the pid it holds, and for a child that
+    // never started that can be -1, every process the user may signal.
+    if (m_process && m_process->state() == QProcess::Running && m_process->processId() > 0)
+        m_process->kill();
 }
 
 void Clock::enqueue(const Call &call)

@@ -66,6 +66,7 @@ private:
     };
 
     void enqueue(const Call &call);
+    void killRunning();
     void runNext();
     void onCallFinished(bool succeeded, const QString &failure);
     void readTimezone();

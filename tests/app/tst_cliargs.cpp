@@ -38,7 +38,9 @@ private:
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral(TESSIVO_BINARY), arguments);
         QVERIFY(waitUntil([&] { return done() || process.state() == QProcess::NotRunning; }, 30000));
-        process.kill();
+        // Never a child that did not start: Qt would signal pid -1, every process of the user.
+        if (process.state() == QProcess::Running && process.processId() > 0)
+            process.kill();
         process.waitForFinished(5000);
     }
     // Run as over ssh on a headless validator: no display and no platform chosen.

@@ -97,7 +97,8 @@ bool BrokerFixture::start()
 
 void BrokerFixture::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    // Only a running broker: Qt would signal pid -1 for one that never started.
+    if (m_process.state() != QProcess::Running || m_process.processId() <= 0)
         return;
     m_process.kill();
     m_process.waitForFinished(StartTimeoutMs);
