@@ -71,6 +71,15 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${TESSIVO_PACKAGING_DIR}/debian/postrm
     ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# A cross build (cmake/toolchain-<arch>.cmake) names the package's architecture, which cpack
+# would otherwise take from the build machine, and has dpkg-shlibdeps read the libraries and
+# symbol files of that architecture.
+if(TESSIVO_DEBIAN_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${TESSIVO_DEBIAN_ARCH})
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/CPackCross.cmake
+        "set(ENV{DEB_HOST_ARCH} ${TESSIVO_DEBIAN_ARCH})\nset(ENV{OBJDUMP} ${CMAKE_OBJDUMP})\n")
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/CPackCross.cmake)
+endif()
 # Only the installed tree goes into the package, never the build folder's leftovers.
 set(CPACK_STRIP_FILES ON)
 include(CPack)
