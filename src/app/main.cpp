@@ -1,6 +1,7 @@
 #include "app/cliargs.h"
 #include "app/config.h"
 #include "app/quitonsignal.h"
+#include "app/renderbackend.h"
 #include "app/resources.h"
 #include "app/runtimepaths.h"
 #include "app/screenshots.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
     runtimepaths::addLibraryPaths();
 
+    renderbackend::guardStartup();
     QGuiApplication app(argc, argv);
     // From here on a stop request ends the event loop (at once, or as soon as it runs).
     QuitOnSignal quitOnSignal;
@@ -37,6 +39,8 @@ int main(int argc, char *argv[])
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     app.setFont(QFont(QStringLiteral("DejaVu Sans")));
 
+    if (!renderbackend::choose())
+        return 1;
     GUIManager manager(config);
     manager.load();
     // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.

@@ -3,6 +3,7 @@
 #include "app/config.h"
 #include "app/logger.h"
 #include "app/runtimepaths.h"
+#include "app/tintedicons.h"
 #include "maintenance/event.h"
 #include "maintenance/user.h"
 #include "network/connection.h"
@@ -141,6 +142,7 @@ void GUIManager::initQml()
 {
     QQuickStyle::setStyle(QStringLiteral("Material"));
     runtimepaths::addImportPaths(m_engine);
+    m_engine.addImageProvider(TintedIconProvider::Name, new TintedIconProvider);
     qInfo().noquote().nospace() << Tag << "QtQuick Style name is : " << QQuickStyle::name();
 
     qmlRegisterType<Transaction>("com.orvo.ticketing.transaction", 1, 0, "Transaction");
