@@ -83,6 +83,8 @@ QtObject {
     readonly property int busyTop: 200
     readonly property int busySpacing: 30
     readonly property int busyPointSize: 22
+    // One turn of the busy spinner's arc.
+    readonly property int spinnerTurnMs: 1200
 
     readonly property int screenSaverImageSize: 300
 
