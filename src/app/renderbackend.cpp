@@ -1,6 +1,5 @@
 #include "app/renderbackend.h"
 
-#include <QByteArray>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
@@ -24,11 +23,6 @@ namespace renderbackend {
 namespace {
 
 const char Tag[] = "[RenderBackend] ";
-
-// The software renderer draws each frame as soon as the last one is out; with an animation
-// running it would draw several hundred a second. One frame per refresh of a 60 Hz panel, as
-// the OpenGL path's swap gives.
-const QByteArray FrameIntervalMs = QByteArrayLiteral("16");
 
 bool guarded = false;
 QtMessageHandler previousHandler = nullptr;
@@ -119,8 +113,6 @@ bool choose()
     const Choice choice = decide(platform, requested, [] { return openGlWorks(); });
     if (choice.software) {
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
-        if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME"))
-            qputenv("QT_QPA_UPDATE_IDLE_TIME", FrameIntervalMs);
         qWarning().noquote().nospace() << Tag << "WARN: Drawing with the software renderer (" << choice.reason
                                        << ")";
     } else if (!requested.isEmpty()) {
