@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QDebug>
 #include <QFile>
-#include <QImageReader>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QQmlFile>
@@ -99,25 +98,17 @@ QImage TintedIconProvider::draw(const QString &source, const QSize &requestedSiz
     const QString path = file.isEmpty() ? source : file;
     QImage image;
     QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        // Nothing to read: the warning below is the only one.
-    } else if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-        QSvgRenderer renderer;
-        if (renderer.load(in.readAll()) && renderer.isValid()) {
-            const QSize target = fitted(renderer.defaultSize(), requestedSize);
-            if (!target.isEmpty()) {
-                image = QImage(target, QImage::Format_ARGB32_Premultiplied);
-                image.fill(Qt::transparent);
-                QPainter painter(&image);
-                renderer.render(&painter);
-            }
+    // Read here rather than by the renderer, whose own warning for a missing file would be a
+    // second line.
+    QSvgRenderer renderer;
+    if (in.open(QIODevice::ReadOnly) && renderer.load(in.readAll()) && renderer.isValid()) {
+        const QSize target = fitted(renderer.defaultSize(), requestedSize);
+        if (!target.isEmpty()) {
+            image = QImage(target, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            renderer.render(&painter);
         }
-    } else {
-        QImageReader reader(&in);
-        const QSize target = fitted(reader.size(), requestedSize);
-        if (target.isValid())
-            reader.setScaledSize(target);
-        image = reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
     if (image.isNull() && !m_unreadable.contains(source)) {
         m_unreadable.insert(source);

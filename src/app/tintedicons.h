@@ -7,8 +7,8 @@
 #include <QSet>
 #include <QString>
 
-// Icons drawn in one colour, as pictures the scene shows with a plain Image on either scene-graph
-// back end (a colour overlay would need a shader). The scene asks for
+// SVG icons drawn in one colour, as pictures the scene shows with a plain Image on either
+// scene-graph back end (a colour overlay would need a shader). The scene asks for
 // "image://tinted/<colour>/<icon url>", the colour as "rrggbb" or "aarrggbb" and the item's size as
 // the image's source size; each icon, size and colour is drawn once and then kept.
 // An icon that cannot be read comes out empty, with one warning naming it.

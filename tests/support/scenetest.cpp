@@ -89,7 +89,18 @@ void SceneTest::startScene(const QString &locale, const QByteArray &serial)
 
 QObject *SceneTest::find(const QString &objectName, QObject *under) const
 {
+    return walk(objectName, under, true).value(0);
+}
+
+QList<QObject *> SceneTest::findAll(const QString &objectName, QObject *under) const
+{
+    return walk(objectName, under, false);
+}
+
+QList<QObject *> SceneTest::walk(const QString &objectName, QObject *under, bool first) const
+{
     // Pages sit in loaders and stacks, pop-ups in the overlay: walk object and item trees both.
+    QList<QObject *> found;
     QList<QObject *> queue{under ? under : m_window};
     QSet<QObject *> seen;
     while (!queue.isEmpty()) {
@@ -97,8 +108,11 @@ QObject *SceneTest::find(const QString &objectName, QObject *under) const
         if (!object || seen.contains(object))
             continue;
         seen.insert(object);
-        if (object->objectName() == objectName)
-            return object;
+        if (object->objectName() == objectName) {
+            found << object;
+            if (first)
+                break;
+        }
         queue << object->children();
         if (auto *quick = qobject_cast<QQuickItem *>(object)) {
             for (QQuickItem *child : quick->childItems())
@@ -109,7 +123,7 @@ QObject *SceneTest::find(const QString &objectName, QObject *under) const
             queue << object->property("contentItem").value<QQuickItem *>();
         }
     }
-    return nullptr;
+    return found;
 }
 
 QQuickItem *SceneTest::item(const QString &objectName, QObject *under) const

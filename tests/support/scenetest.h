@@ -50,6 +50,7 @@ protected:
     void startScene(const QString &locale, const QByteArray &serial = "K00000042\n");
 
     QObject *find(const QString &objectName, QObject *under = nullptr) const;
+    QList<QObject *> findAll(const QString &objectName, QObject *under = nullptr) const;
     QQuickItem *item(const QString &objectName, QObject *under = nullptr) const;
     // The item's "text", or a marker naming the missing item.
     QString text(const QString &objectName, QObject *under = nullptr) const;
@@ -75,6 +76,8 @@ protected:
     QTouchDevice *m_touch = nullptr;
 
 private:
+    QList<QObject *> walk(const QString &objectName, QObject *under, bool first) const;
+
     // Longest wait for a frame, well above any this machine draws.
     static constexpr int FrameWaitMs = 2000;
 

@@ -7,14 +7,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 
-#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -47,17 +45,11 @@ QJsonObject statusWith(const QString &flag = QString(), bool value = true)
                       {"hasQr", true}, {"hasObu", true}};
     if (!flag.isEmpty())
         state.insert(flag, value);
-    return QJsonObject{
-        {"service", true},
-        {"obu", QJsonObject{{"vehicleUuid", "BUS-0815"}}},
-        {"device", QJsonObject{{"rfid", QJsonObject{{"state", 1}, {"active", true}, {"error", "none"},
-                                                    {"sams", QJsonArray{QJsonObject{
-                                                                 {"slot", 2}, {"name", "CALYPSO"}, {"version", "3.1"},
-                                                                 {"uid", "A1B2C3D4"}, {"mode", "secure"},
-                                                                 {"unlocked", true}, {"production", "2021-03-15"}}}}}},
-                               {"barcode", QJsonObject{{"active", true}, {"enabled", false}}}}},
-        {"state", state},
-    };
+    return QJsonObject{{"service", true},
+                       {"obu", QJsonObject{{"vehicleUuid", "BUS-0815"}}},
+                       {"device", QJsonObject{{"rfid", QJsonObject{{"state", 1}, {"active", true}}},
+                                              {"barcode", QJsonObject{{"active", true}}}}},
+                       {"state", state}};
 }
 
 QJsonObject cardResult(bool valid, int type, int denyReason, const QJsonObject &card)
@@ -99,7 +91,6 @@ private:
     // Whatever moves or tells the time stands still, the same in both passes.
     void freeze();
     void shoot(const QString &name);
-    QList<QObject *> findAll(const QString &objectName) const;
     void tap(const QString &objectName);
 };
 
@@ -114,31 +105,6 @@ void RenderPass::startController(const QString &locale)
                                                {"device", QJsonObject{{"active", true}, {"ignition", true},
                                                                       {"poleId", "P-0099"}}}})
                 && m_manager->board().status() == "online");
-}
-
-QList<QObject *> RenderPass::findAll(const QString &objectName) const
-{
-    QList<QObject *> found;
-    QList<QObject *> queue{m_window};
-    QSet<QObject *> seen;
-    while (!queue.isEmpty()) {
-        QObject *object = queue.takeFirst();
-        if (!object || seen.contains(object))
-            continue;
-        seen.insert(object);
-        if (object->objectName() == objectName)
-            found << object;
-        queue << object->children();
-        if (auto *quick = qobject_cast<QQuickItem *>(object)) {
-            for (QQuickItem *child : quick->childItems())
-                queue << child;
-        } else if (auto *window = qobject_cast<QQuickWindow *>(object)) {
-            queue << window->contentItem();
-        } else if (object->metaObject()->indexOfProperty("contentItem") >= 0) {
-            queue << object->property("contentItem").value<QQuickItem *>();
-        }
-    }
-    return found;
 }
 
 void RenderPass::freeze()
