@@ -11,6 +11,7 @@
 #include "frameprobe.h"
 
 #include "app/config.h"
+#include "app/renderbackend.h"
 #include "app/resources.h"
 #include "app/runtimepaths.h"
 #include "controller/guimanager.h"
@@ -188,6 +189,7 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
     runtimepaths::addLibraryPaths();
+    renderbackend::guardStartup();
     QGuiApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tessivo"));
     app.setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
@@ -218,6 +220,9 @@ int main(int argc, char *argv[])
     conf.close();
 
     Config config(conf.fileName(), GUIManager::Defaults);
+    // The back end as the program chooses it (OpenGL unless QT_QUICK_BACKEND=software here).
+    if (!renderbackend::choose())
+        return 1;
     initTessivoResources();
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     app.setFont(QFont(QStringLiteral("DejaVu Sans")));

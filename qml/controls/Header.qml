@@ -82,6 +82,7 @@ Item {
         }
 
         Timer {
+            objectName: "clockTimer"
             interval: Theme.clockRefreshMs
             repeat: true
             running: true

@@ -19,6 +19,7 @@ Item {
     // One pass of the animation spends the same time on every frame.
     property real frame: 0
     NumberAnimation on frame {
+        objectName: root.namePrefix + "Animation"
         from: 0
         to: root.frameCount
         duration: Theme.scanLoopMs

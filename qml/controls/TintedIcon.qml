@@ -1,7 +1,7 @@
 import QtQuick 2.15
-import QtGraphicalEffects 1.15
 
-// A square icon redrawn in one colour.
+// A square icon redrawn in one colour. The application draws the coloured picture itself
+// (image://tinted), so it shows alike whichever back end draws the scene.
 Item {
     id: root
 
@@ -13,18 +13,13 @@ Item {
     height: size
 
     Image {
-        id: image
+        objectName: root.objectName ? root.objectName + "Image" : ""
         anchors.fill: parent
-        source: root.source
+        // "#rrggbb" or "#aarrggbb", without its "#".
+        source: root.source.toString() !== "" ? "image://tinted/" + String(root.tint).substring(1) + "/" + root.source
+                                              : ""
         sourceSize: Qt.size(root.size, root.size)
         fillMode: Image.PreserveAspectFit
         smooth: true
-        visible: false
-    }
-
-    ColorOverlay {
-        anchors.fill: image
-        source: image
-        color: root.tint
     }
 }

@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import ".."
+import "../controls"
 
 // Waiting: start-up, the service initialising, a reboot or shutdown under way.
 Item {
@@ -14,7 +15,7 @@ Item {
         anchors.right: parent.right
         spacing: Theme.busySpacing
 
-        BusyIndicator {
+        Spinner {
             objectName: "busyIndicator"
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(root.width, root.height) / 5

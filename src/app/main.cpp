@@ -1,6 +1,7 @@
 #include "app/cliargs.h"
 #include "app/config.h"
 #include "app/quitonsignal.h"
+#include "app/renderbackend.h"
 #include "app/resources.h"
 #include "app/runtimepaths.h"
 #include "app/screenshots.h"
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
     // exists: it needs a display, and `tessivo -V` over ssh has none.
     exitForInformationalOptions(argc, argv);
 
+    renderbackend::guardStartup();
     QGuiApplication app(argc, argv);
     // From here on a stop request ends the event loop (at once, or as soon as it runs).
     QuitOnSignal quitOnSignal;
@@ -36,6 +38,8 @@ int main(int argc, char *argv[])
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     app.setFont(QFont(QStringLiteral("DejaVu Sans")));
 
+    if (!renderbackend::choose())
+        return 1;
     GUIManager manager(config);
     manager.load();
     // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.

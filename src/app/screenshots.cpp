@@ -1,5 +1,6 @@
 #include "screenshots.h"
 
+#include "app/renderbackend.h"
 #include "controller/guimanager.h"
 
 #include <QDebug>
@@ -53,7 +54,7 @@ void Screenshots::onFrameSwapped()
     m_pendingScreen = QString();
     const QString name = QStringLiteral("%1-%2.png").arg(++m_count, 3, 10, QLatin1Char('0')).arg(screen);
     const QString path = QDir(m_folder).filePath(name);
-    if (m_window->grabWindow().save(path))
+    if (renderbackend::grab(m_window).save(path))
         qInfo().noquote().nospace() << Tag << "Saved screenshot : " << path;
     else
         qWarning().noquote().nospace() << Tag << "WARN: Could not save screenshot : " << path;

@@ -4,6 +4,7 @@
 #include "app/logger.h"
 #include "app/runtimepaths.h"
 #include "app/secrets.h"
+#include "app/tintedicons.h"
 #include "maintenance/event.h"
 #include "maintenance/user.h"
 #include "network/connection.h"
@@ -204,6 +205,7 @@ void GUIManager::initQml()
 {
     QQuickStyle::setStyle(QStringLiteral("Material"));
     runtimepaths::addImportPaths(m_engine);
+    m_engine.addImageProvider(TintedIconProvider::Name, new TintedIconProvider);
     qInfo().noquote().nospace() << Tag << "QtQuick Style name is : " << QQuickStyle::name();
 
     qmlRegisterType<Transaction>("com.orvo.ticketing.transaction", 1, 0, "Transaction");

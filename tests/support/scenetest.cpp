@@ -2,17 +2,24 @@
 
 #include "controllerfixture.h"
 
+#include "app/renderbackend.h"
+
 #include <QDir>
 #include <QFile>
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTest>
 
 void SceneTest::initTestCase()
 {
     ControllerFixture::initProcess();
+    // The back end is chosen as the program chooses it: OpenGL under an X server, the software
+    // renderer when QT_QUICK_BACKEND says so or no OpenGL context can be made (offscreen).
+    QVERIFY(renderbackend::choose());
     QVERIFY2(!BrokerFixture::mosquittoPath().isEmpty(), "mosquitto is not installed");
     m_artifacts = qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath() + "/tessivo-artifacts") + "/" + m_folder;
     QVERIFY(QDir().mkpath(m_artifacts));
@@ -82,7 +89,18 @@ void SceneTest::startScene(const QString &locale, const QByteArray &serial)
 
 QObject *SceneTest::find(const QString &objectName, QObject *under) const
 {
+    return walk(objectName, under, true).value(0);
+}
+
+QList<QObject *> SceneTest::findAll(const QString &objectName, QObject *under) const
+{
+    return walk(objectName, under, false);
+}
+
+QList<QObject *> SceneTest::walk(const QString &objectName, QObject *under, bool first) const
+{
     // Pages sit in loaders and stacks, pop-ups in the overlay: walk object and item trees both.
+    QList<QObject *> found;
     QList<QObject *> queue{under ? under : m_window};
     QSet<QObject *> seen;
     while (!queue.isEmpty()) {
@@ -90,8 +108,11 @@ QObject *SceneTest::find(const QString &objectName, QObject *under) const
         if (!object || seen.contains(object))
             continue;
         seen.insert(object);
-        if (object->objectName() == objectName)
-            return object;
+        if (object->objectName() == objectName) {
+            found << object;
+            if (first)
+                break;
+        }
         queue << object->children();
         if (auto *quick = qobject_cast<QQuickItem *>(object)) {
             for (QQuickItem *child : quick->childItems())
@@ -102,7 +123,7 @@ QObject *SceneTest::find(const QString &objectName, QObject *under) const
             queue << object->property("contentItem").value<QQuickItem *>();
         }
     }
-    return nullptr;
+    return found;
 }
 
 QQuickItem *SceneTest::item(const QString &objectName, QObject *under) const
@@ -138,8 +159,26 @@ void SceneTest::touch(const QPoint &point)
     QTest::touchEvent(m_window, m_touch).release(0, point, m_window);
 }
 
+bool SceneTest::software() const
+{
+    return m_window && m_window->rendererInterface()
+            && m_window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+}
+
+QImage SceneTest::picture()
+{
+    // The software renderer's picture on the offscreen platform is the last frame it showed: one
+    // more frame first, so that it holds what the scene holds now.
+    if (software()) {
+        QSignalSpy frame(m_window, &QQuickWindow::frameSwapped);
+        m_window->update();
+        frame.wait(FrameWaitMs);
+    }
+    return renderbackend::grab(m_window).convertToFormat(QImage::Format_RGB32);
+}
+
 void SceneTest::grab(const QString &name)
 {
     const QString path = m_artifacts + "/" + name + ".png";
-    QVERIFY2(m_window->grabWindow().save(path), qPrintable(path));
+    QVERIFY2(picture().save(path), qPrintable(path));
 }

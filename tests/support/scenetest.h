@@ -5,6 +5,7 @@
 #include "controller/guimanager.h"
 #include "servicedouble.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPoint>
 #include <QScopedPointer>
@@ -15,9 +16,11 @@ class QQuickItem;
 class QQuickWindow;
 class QTouchDevice;
 
-// Base of the scene tests: the real controller loads the real scene under an X server, with a
-// broker of the test program's own and a service double (subscribed to everything) playing the
-// sibling services. Items are found, read and touched by object name.
+// Base of the scene tests: the real controller loads the real scene, with a broker of the test
+// program's own and a service double (subscribed to everything) playing the sibling services.
+// Items are found, read and touched by object name. The scene is drawn as the program draws it:
+// with OpenGL under an X server (xcb), or by the software renderer, also on the offscreen
+// platform with no X server at all (QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software).
 // Pictures go to TESSIVO_ARTIFACTS/<folder>.
 class SceneTest : public QObject
 {
@@ -47,6 +50,7 @@ protected:
     void startScene(const QString &locale, const QByteArray &serial = "K00000042\n");
 
     QObject *find(const QString &objectName, QObject *under = nullptr) const;
+    QList<QObject *> findAll(const QString &objectName, QObject *under = nullptr) const;
     QQuickItem *item(const QString &objectName, QObject *under = nullptr) const;
     // The item's "text", or a marker naming the missing item.
     QString text(const QString &objectName, QObject *under = nullptr) const;
@@ -55,8 +59,11 @@ protected:
     QPoint centreOf(const QString &objectName, QObject *under = nullptr) const;
     // One finger down and up, as on the validator's touch panel.
     void touch(const QPoint &point);
-    // The window as it looks now, saved as <folder>/<name>.png.
+    // The window as it looks now, and the same saved as <folder>/<name>.png.
+    QImage picture();
     void grab(const QString &name);
+    // Whether the software renderer draws the scene.
+    bool software() const;
 
     QScopedPointer<BrokerFixture> m_broker;
     QScopedPointer<ServiceDouble> m_service;
@@ -69,5 +76,10 @@ protected:
     QTouchDevice *m_touch = nullptr;
 
 private:
+    QList<QObject *> walk(const QString &objectName, QObject *under, bool first) const;
+
+    // Longest wait for a frame, well above any this machine draws.
+    static constexpr int FrameWaitMs = 2000;
+
     const QString m_folder;
 };

@@ -979,7 +979,7 @@ void TestSettings::diagnosticsRgbTest()
     const QStringList colours = {"#ff0000", "#00ff00", "#0000ff"};
     for (const QString &colour : colours) {
         QCOMPARE(colourOf("rgbTestPage").name(), colour);
-        QCOMPARE(m_window->grabWindow().pixelColor(240, 20).name(), colour);
+        QCOMPARE(picture().pixelColor(240, 20).name(), colour);
         shoot("diagnostics-rgb-" + colour.mid(1));
         touch(QPoint(240, 400));
         QTest::qWait(20);
