@@ -150,7 +150,7 @@ void MqttTransport::connectToHost()
     // name server would freeze the scene at every retry. The name is looked up on the side and
     // the library is handed the address.
     if (QHostAddress().setAddress(m_hostname)) {
-        startConnect(m_hostname);
+        startConnect({m_hostname});
         return;
     }
     m_lookupId = QHostInfo::lookupHost(m_hostname, this, &MqttTransport::onHostLookedUp);
@@ -169,10 +169,16 @@ void MqttTransport::onHostLookedUp(const QHostInfo &info)
         failAttempt(TransportInvalid);
         return;
     }
-    // The resolver's first address, as the library itself would take. With TLS the library
-    // checks the broker's certificate against the name it is given: it gets the name, which
-    // the system resolver has just answered.
-    startConnect(m_tls.enabled() ? m_hostname : info.addresses().first().toString());
+    // With TLS the library checks the broker's certificate against the name it is given: it
+    // gets the name, which the system resolver has just answered.
+    if (m_tls.enabled()) {
+        startConnect({m_hostname});
+        return;
+    }
+    QStringList addresses;
+    for (const QHostAddress &address : info.addresses())
+        addresses << address.toString();
+    startConnect(addresses);
 }
 
 void MqttTransport::abortLookup()
@@ -183,10 +189,18 @@ void MqttTransport::abortLookup()
     m_lookupId = -1;
 }
 
-void MqttTransport::startConnect(const QString &address)
+void MqttTransport::startConnect(const QStringList &addresses)
 {
-    const QByteArray host = address.toUtf8();
-    const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_port, m_keepAlive);
+    // In the resolver's order, the next one when a connection is refused at once, as the
+    // library does with the addresses it resolves itself ("localhost" may give ::1 first to a
+    // broker listening on 127.0.0.1 only).
+    int rc = MOSQ_ERR_INVAL;
+    for (const QString &address : addresses) {
+        const QByteArray host = address.toUtf8();
+        rc = mosquitto_connect_async(m_mosq, host.constData(), m_port, m_keepAlive);
+        if (rc == MOSQ_ERR_SUCCESS)
+            break;
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         failAttempt(TransportInvalid);
         return;

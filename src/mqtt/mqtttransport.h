@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -104,7 +105,7 @@ private:
     static void onMessageCallback(mosquitto *, void *self, const mosquitto_message *message);
     static void onSubscribeCallback(mosquitto *, void *self, int mid, int count, const int *granted);
 
-    void startConnect(const QString &address);
+    void startConnect(const QStringList &addresses);
     void onHostLookedUp(const QHostInfo &info);
     void abortLookup();
     void onReadable();
