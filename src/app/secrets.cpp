@@ -24,21 +24,22 @@ QJsonValue masked(const QJsonValue &value, int depth, bool *found, bool *tooDeep
         *tooDeep = true;
         return value;
     }
+    if (value.isString()) {
+        // A URL with a user and password ("obc" of a maintenance barcode).
+        const QString text = value.toString();
+        const QString shown = maskedUrlText(text);
+        if (shown == text)
+            return value;
+        *found = true;
+        return shown;
+    }
     if (value.isObject()) {
         QJsonObject object = value.toObject();
         for (auto it = object.begin(); it != object.end(); ++it) {
             if (isSecretName(it.key()) && !(it.value().isString() && it.value().toString().isEmpty())) {
                 *found = true;
                 it.value() = Mask;
-            } else if (it.value().isString()) {
-                // A URL with a user and password ("obc" of a maintenance barcode).
-                const QString text = it.value().toString();
-                const QString shown = maskedUrlText(text);
-                if (shown != text) {
-                    *found = true;
-                    it.value() = shown;
-                }
-            } else if (it.value().isObject() || it.value().isArray()) {
+            } else {
                 it.value() = masked(it.value(), depth + 1, found, tooDeep);
             }
         }
