@@ -144,6 +144,9 @@ void Rollout::onMessage(const QByteArray &topicName, const QByteArray &payload, 
             || suffix == ProgressOldSpelling;
     if (!device || !topic.startsWith(QLatin1String("fleet/")) || !Fleet::isSerial(serial)) {
         m_fleet.handle(topicName, payload, live);
+        if (suffix == QLatin1String("bridge") && (payload == "1" || payload == "0") && Fleet::isSerial(serial)
+            && (m_units.contains(serial) || m_units.size() < MaxUnits))
+            onBridgeFlag(unit(serial), payload == "1");
         return;
     }
     // The serial number and the suffix are checked: the topic is safe to show.
@@ -161,20 +164,42 @@ void Rollout::onMessage(const QByteArray &topicName, const QByteArray &payload, 
         }
         object = document.object();
     }
-    auto it = m_units.find(serial);
-    if (it == m_units.end()) {
-        if (m_units.size() >= MaxUnits)
-            return;
-        it = m_units.insert(serial, Unit());
-        it->serial = serial;
+    if (!m_units.contains(serial) && m_units.size() >= MaxUnits)
+        return;
+    onDeviceMessage(unit(serial), suffix, object);
+}
+
+Rollout::Unit &Rollout::unit(const QString &serial)
+{
+    Unit &unit = m_units[serial];
+    unit.serial = serial;
+    return unit;
+}
+
+void Rollout::onBridgeFlag(Unit &unit, bool connected)
+{
+    const bool back = connected && !unit.linked;
+    unit.linked = connected;
+    if (!back || !m_active.contains(unit.serial) || isFinal(unit.phase))
+        return;
+    unit.silentBy = QDeadlineTimer(m_options.timeoutMs);
+    // A check may have gone while the bridge was away; asking again does no harm. An install
+    // is never asked for again: its outcome shows in the status the bridge brings.
+    if (unit.phase == Phase::Checking) {
+        unit.reported = false;
+        unit.progress.clear();
+        m_depot.request(unit.serial, CheckRequest, QByteArray());
+    } else if (unit.phase == Phase::Installing) {
+        m_depot.request(unit.serial, StatusGet, QByteArray());
     }
-    onDeviceMessage(it.value(), suffix, object);
 }
 
 void Rollout::onDeviceMessage(Unit &unit, const QString &suffix, const QJsonObject &object)
 {
     unit.heard = true;
     unit.silentBy = QDeadlineTimer(m_options.timeoutMs);
+    // What a bridge resends as it comes back is the state, not the answer to a check.
+    const bool answer = unit.linked || unit.phase != Phase::Checking;
     if (suffix == DeviceStatus) {
         const QJsonValue software = object.value(QLatin1String("update")).toObject().value(QLatin1String("software"));
         if (software.isString()) {
@@ -183,12 +208,12 @@ void Rollout::onDeviceMessage(Unit &unit, const QString &suffix, const QJsonObje
             unit.current = software.toObject().value(QLatin1String("current")).toString();
             unit.pending = software.toObject().value(QLatin1String("pending")).toString();
         }
-        unit.reported = true;
+        unit.reported = unit.reported || answer;
     } else if (suffix == UpdateStatus) {
         unit.current = object.value(QLatin1String("current")).toString();
         unit.pending = object.value(QLatin1String("pending")).toString();
         unit.error = object.value(QLatin1String("error")).toString();
-        unit.reported = true;
+        unit.reported = unit.reported || answer;
     } else {
         unit.progress = object.value(QLatin1String("message")).toString();
         unit.percent = qBound(0, object.value(QLatin1String("progress")).toInt(), 100);
@@ -200,9 +225,9 @@ void Rollout::onLost()
 {
     m_lost = true;
     m_out << now() << " depot connection lost: the roll-out waits for it; no install is sent twice" << Qt::endl;
-    for (const QString &serial : qAsConst(m_active)) {
-        Unit &unit = m_units[serial];
-        if (!isFinal(unit.phase) && unit.installSent)
+    for (Unit &unit : m_units) {
+        unit.linked = false;
+        if (m_active.contains(unit.serial) && !isFinal(unit.phase) && unit.installSent)
             unit.acrossOutage = true;
     }
 }
@@ -210,17 +235,12 @@ void Rollout::onLost()
 void Rollout::onSynced()
 {
     m_lost = false;
-    m_out << now() << " depot connection back: asking the validators of the wave" << Qt::endl;
+    m_out << now() << " depot connection back: waiting for the bridges of the wave" << Qt::endl;
+    // Each validator is asked again once its bridge shows it is back (onBridgeFlag).
     for (const QString &serial : qAsConst(m_active)) {
         Unit &unit = m_units[serial];
-        if (isFinal(unit.phase))
-            continue;
-        unit.silentBy = QDeadlineTimer(m_options.timeoutMs);
-        m_depot.request(serial, StatusGet, QByteArray());
-        // A check may have been lost with the depot; asking again does no harm. An install is
-        // never asked for again: its outcome shows in the status.
-        if (unit.phase == Phase::Checking)
-            m_depot.request(serial, CheckRequest, QByteArray());
+        if (!isFinal(unit.phase))
+            unit.silentBy = QDeadlineTimer(m_options.timeoutMs);
     }
 }
 
@@ -242,7 +262,9 @@ void Rollout::start(Unit &unit)
         finish(unit, Phase::NoAnswer, QStringLiteral("its bridge is down (nothing sent)"));
         return;
     }
-    unit.silentBy = QDeadlineTimer(m_options.timeoutMs);
+    // After a depot outage, a wave waits for each bridge to be back before it asks.
+    if (!unit.linked)
+        return;
     if (m_action == Action::Install) {
         if (!m_version.isEmpty() && unit.current == m_version) {
             finish(unit, Phase::Current, QStringLiteral("at ") + shown(unit.current) + QStringLiteral(" already"));
@@ -380,8 +402,10 @@ int Rollout::run(const Plan &plan)
         m_active = targets.mid(wave * size, size);
         if (waves > 1)
             m_out << now() << " wave " << wave + 1 << " of " << waves << ": " << m_active.join(' ') << Qt::endl;
-        for (const QString &serial : qAsConst(m_active))
+        for (const QString &serial : qAsConst(m_active)) {
+            m_units[serial].silentBy = QDeadlineTimer(m_options.timeoutMs);
             start(m_units[serial]);
+        }
         waitUntil(
                 [&] {
                     bool decided = true;
@@ -391,6 +415,8 @@ int Rollout::run(const Plan &plan)
                         outage.invalidate();
                     for (const QString &serial : qAsConst(m_active)) {
                         Unit &unit = m_units[serial];
+                        if (unit.phase == Phase::Idle && unit.linked && !m_lost)
+                            start(unit);
                         if (isFinal(unit.phase))
                             continue;
                         const bool away = m_lost && outage.elapsed() > DepotOutageMs;
@@ -398,7 +424,8 @@ int Rollout::run(const Plan &plan)
                         if (away || (!m_lost && unit.silentBy.hasExpired())) {
                             const QString was = result(unit);
                             QString detail = away ? QStringLiteral("the depot has been away for %1 s").arg(DepotOutageMs / 1000)
-                                                  : QStringLiteral("nothing within %1 s").arg(m_options.timeoutMs / 1000.0);
+                                    : !unit.linked ? QStringLiteral("its bridge not back within %1 s").arg(m_options.timeoutMs / 1000.0)
+                                                   : QStringLiteral("nothing within %1 s").arg(m_options.timeoutMs / 1000.0);
                             if (unit.acrossOutage)
                                 detail = QStringLiteral("unknown: the install was sent before the depot outage, not again; ")
                                         + detail;

@@ -68,6 +68,10 @@ private:
         QString detail;
         bool installSent = false;
         bool acrossOutage = false; // an install on its way when the depot went away
+        // Its bridge is known to be connected to the depot as it is now: false from a loss of the
+        // depot until the bridge's flag comes again. Until then a request may go nowhere, and a
+        // status may be the one the bridge resends as it reconnects, not an answer.
+        bool linked = true;
         QDeadlineTimer silentBy;
     };
 
@@ -75,6 +79,8 @@ private:
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     void onMessage(const QByteArray &topic, const QByteArray &payload, bool live);
     void onDeviceMessage(Unit &unit, const QString &suffix, const QJsonObject &object);
+    void onBridgeFlag(Unit &unit, bool connected);
+    Unit &unit(const QString &serial);
     void onLost();
     void onSynced();
 
