@@ -2,6 +2,7 @@
 #include "app/systemdnotifier.h"
 
 #include "logcapture.h"
+#include "notifysocket.h"
 #include "waituntil.h"
 
 #include <QDir>
@@ -12,46 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-namespace {
-
-// The service manager's end of a notify socket: a datagram socket in a folder of the test's.
-class NotifySocket
-{
-public:
-    explicit NotifySocket(const QString &path)
-        : m_path(path)
-    {
-        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-            qFatal("cannot bind %s", qPrintable(path));
-    }
-    ~NotifySocket() { ::close(m_fd); }
-    QString path() const { return m_path; }
-    // Every notice received since the last call, in order.
-    QStringList take()
-    {
-        QStringList notices;
-        char buffer[4096];
-        ssize_t size;
-        while ((size = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0)
-            notices << QString::fromUtf8(buffer, int(size));
-        return notices;
-    }
-
-private:
-    QString m_path;
-    int m_fd = -1;
-};
-
-} // namespace
 
 // The choice of the scene's back end, the program's start on platforms that cannot draw, and
 // what it tells the service manager.
