@@ -4,7 +4,8 @@
 #   /usr/lib/tessivo/                     its start check; plug-ins and QML modules of our own
 #                                         (plugins/, qml/), found from the program's folder
 #   /usr/lib/systemd/system/tessivo.service
-#   /etc/default/tessivo                  display platform and extra options (conffile)
+#   /etc/default/tessivo                  display platform and extra options (conffile,
+#                                         0640 root:tessivo: it may hold the broker password)
 #   /usr/share/tessivo/gui.conf           the first configuration, copied once by postinst
 #   /opt/orvo/tessivo/{Valid,Invalid}.wav the tones the inspector service plays
 #   /var/lib/tessivo/                     working folder: gui.conf, events.ini, test reports,
@@ -38,7 +39,10 @@ install(FILES ${TESSIVO_PACKAGING_DIR}/gui.conf DESTINATION share/tessivo)
 install(FILES ${TESSIVO_PACKAGING_DIR}/tessivo-timedate.rules DESTINATION share/polkit-1/rules.d
         RENAME 50-tessivo-timedate.rules)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/README.md DESTINATION share/doc/tessivo)
-install(FILES ${TESSIVO_PACKAGING_DIR}/tessivo.default DESTINATION /etc/default RENAME tessivo)
+# Not world-readable: TESSIVO_OPTS and TESSIVO_MQTT_PASSWORD may carry the broker password.
+# systemd reads it as root; postinst gives it to group tessivo once the group exists.
+install(FILES ${TESSIVO_PACKAGING_DIR}/tessivo.default DESTINATION /etc/default RENAME tessivo
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
 
 # The bridge to the depot broker, written once per validator by the operator (README, "Fleet").
 install(PROGRAMS ${TESSIVO_PACKAGING_DIR}/tessivo-bridge-setup DESTINATION lib/tessivo)

@@ -5,6 +5,7 @@
 #include "app/resources.h"
 #include "app/runtimepaths.h"
 #include "app/screenshots.h"
+#include "app/systemdnotifier.h"
 #include "controller/guimanager.h"
 
 #include <QDebug>
@@ -26,6 +27,8 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     // From here on a stop request ends the event loop (at once, or as soon as it runs).
     QuitOnSignal quitOnSignal;
+    // Under the service manager: its watchdog pings start before the scene loads.
+    SystemdNotifier notifier;
     setApplicationIdentity();
 
     const QVariantMap overrides = parseCLIArgs();
@@ -42,6 +45,8 @@ int main(int argc, char *argv[])
         return 1;
     GUIManager manager(config);
     manager.load();
+    // Ready once the first page is on the panel; the status line follows screen and broker.
+    notifier.follow(manager);
     // Pictures of every screen for review, when TESSIVO_SCREENSHOTS names a folder.
     Screenshots screenshots(manager, qEnvironmentVariable("TESSIVO_SCREENSHOTS"));
     return app.exec();

@@ -115,6 +115,12 @@ void Clock::runNext()
         if (error == QProcess::FailedToStart)
             onCallFinished(false, QStringLiteral("not started"));
     });
+    // The service manager's notify socket is this process's: timedatectl would answer on it
+    // (its exit status), and the unit takes notices from the main process only.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+        environment.remove(QString::fromLatin1(name));
+    m_process->setProcessEnvironment(environment);
     m_bound.start();
     // Program and arguments go separately, so a zone name stays one argument whatever it holds.
     m_process->start(m_timedatectl, arguments, QIODevice::ReadOnly);

@@ -1,15 +1,20 @@
 #include "app/renderbackend.h"
+#include "app/systemdnotifier.h"
 
+#include "notifysocket.h"
 #include "waituntil.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
-// The choice of the scene's back end, and the program's start on platforms that cannot draw.
+// The choice of the scene's back end, the program's start on platforms that cannot draw, and
+// what it tells the service manager.
 class TestRenderBackend : public QObject
 {
     Q_OBJECT
@@ -21,6 +26,9 @@ private slots:
     void nothingToDrawOnEndsWithOneLine();
     void softwareRendererWithoutXServer_data();
     void softwareRendererWithoutXServer();
+    void watchdogPingsOnlyWhileTheEventLoopTurns();
+    void serviceManagerNotices_data();
+    void serviceManagerNotices();
 
 private:
     // The program in a folder of its own, with the environment changed as given.
@@ -31,7 +39,7 @@ QProcessEnvironment TestRenderBackend::environment(const QMap<QString, QString> 
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "QT_QUICK_BACKEND", "QMLSCENE_DEVICE",
-                             "TESSIVO_SCREENSHOTS"})
+                             "TESSIVO_SCREENSHOTS", "NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
         environment.remove(QString::fromLatin1(name));
     for (auto it = set.cbegin(); it != set.cend(); ++it)
         environment.insert(it.key(), it.value());
@@ -159,6 +167,89 @@ void TestRenderBackend::softwareRendererWithoutXServer()
     QCOMPARE(image.size(), QSize(480, 800));
     // Not one flat colour: the background, the header and the page are in it.
     QVERIFY(image.pixel(240, 400) != image.pixel(100, 60) || image.pixel(240, 400) != image.pixel(5, 795));
+}
+
+// The pings come from the event loop: none while it is blocked, and again once it turns.
+void TestRenderBackend::watchdogPingsOnlyWhileTheEventLoopTurns()
+{
+    QTemporaryDir dir;
+    NotifySocket socket(dir.filePath("notify"));
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(socket.path()));
+    qputenv("WATCHDOG_USEC", "200000");
+    SystemdNotifier notifier;
+    QCOMPARE(notifier.watchdogIntervalMs(), 100);
+    QCOMPARE(socket.take(), QStringList{"WATCHDOG=1"});
+    QVERIFY(waitUntil([&] { return socket.take().contains("WATCHDOG=1"); }));
+
+    socket.take();
+    QThread::msleep(1000); // ten intervals with the loop blocked
+    QCOMPARE(socket.take(), QStringList());
+    QVERIFY(waitUntil([&] { return socket.take().contains("WATCHDOG=1"); }));
+    qunsetenv("NOTIFY_SOCKET");
+    qunsetenv("WATCHDOG_USEC");
+}
+
+void TestRenderBackend::serviceManagerNotices_data()
+{
+    QTest::addColumn<QString>("socket"); // "listening", "refusing" or "none"
+
+    QTest::newRow("listening") << "listening";
+    QTest::newRow("refusing") << "refusing";
+    QTest::newRow("none") << "none";
+}
+
+// Under the service manager the program says where it stands, ready after its first frame, pings
+// and says it stops; a refusing socket earns one warning and no socket no line, and the program
+// shows its page all the same.
+void TestRenderBackend::serviceManagerNotices()
+{
+    QFETCH(QString, socket);
+    QTemporaryDir dir;
+    NotifySocket listener(dir.filePath("notify"));
+    QMap<QString, QString> set{{"QT_QPA_PLATFORM", "offscreen"}, {"TESSIVO_SCREENSHOTS", dir.filePath("shots")},
+                               {"WATCHDOG_USEC", "400000"}};
+    if (socket == "listening")
+        set.insert("NOTIFY_SOCKET", listener.path());
+    else if (socket == "refusing")
+        set.insert("NOTIFY_SOCKET", dir.filePath("nobody-listens"));
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    QProcessEnvironment environment = TestRenderBackend::environment(set);
+    if (socket == "none")
+        environment.remove("NOTIFY_SOCKET");
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TESSIVO_BINARY), {"-e", "-P", "1"});
+    QStringList notices;
+    const QString shot = dir.filePath("shots/001-Busy.png");
+    QVERIFY(waitUntil([&] { return QFile::exists(shot) || process.state() == QProcess::NotRunning; }, 30000));
+    if (socket == "listening")
+        QVERIFY(waitUntil([&] { return (notices << listener.take()).count("WATCHDOG=1") >= 3; }, 10000));
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    notices << listener.take();
+    QStringList lines =
+            QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts).filter("[SystemdNotifier]");
+    lines.replaceInStrings(QRegularExpression("^\\[ *[0-9.]+\\] "), QString()); // the uptime stamp
+
+    QVERIFY(QFile::exists(shot));
+    if (socket == "listening") {
+        QCOMPARE(notices.value(0), QString("WATCHDOG=1")); // before the scene loads
+        notices.removeAll("WATCHDOG=1");
+        // Then where it stands, ready once, the status on each change, and the stop last;
+        // nothing from the processes it starts.
+        QCOMPARE(notices.value(0), QString("STATUS=Busy, broker disconnected"));
+        QCOMPARE(notices.count("READY=1"), 1);
+        QCOMPARE(notices.takeLast(), QString("STOPPING=1"));
+        notices.removeAll("READY=1");
+        QCOMPARE(notices.filter(QRegularExpression("^STATUS=\\w+, broker disconnected$")), notices);
+        QCOMPARE(lines, QStringList({"[SystemdNotifier] Told the service manager: READY=1 (first frame drawn)",
+                                     "[SystemdNotifier] Told the service manager: STOPPING=1"}));
+    } else if (socket == "refusing") {
+        QCOMPARE(lines, QStringList{"[SystemdNotifier] WARN: Could not notify the service manager through " +
+                                    dir.filePath("nobody-listens") + ": No such file or directory. Running on without it"});
+    } else {
+        QCOMPARE(lines, QStringList());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRenderBackend)

@@ -2,6 +2,7 @@
 #include "controllerfixture.h"
 #include "scenetest.h"
 #include "logcapture.h"
+#include "notifysocket.h"
 #include "servicedouble.h"
 #include "waituntil.h"
 
@@ -10,6 +11,7 @@
 #include "app/resources.h"
 #include "app/runtimepaths.h"
 #include "app/screenshots.h"
+#include "app/systemdnotifier.h"
 #include "controller/guimanager.h"
 #include "validation/transaction.h"
 
@@ -24,15 +26,20 @@
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSemaphore>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTouchDevice>
 #include <QTranslator>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -130,6 +137,7 @@ private slots:
     void serialTypedOnKeyboardPanel();
     void errorOpensInformationPopup();
     void idlePageAlternatesAnimations();
+    void hungRenderThreadStopsWatchdogPings();
     void denyReasonsTranslated_data();
     void denyReasonsTranslated();
     void screenshotsFollowScreenChanges();
@@ -656,6 +664,66 @@ void TestScene::idlePageAlternatesAnimations()
     QCOMPARE(frames, expected);
     QCOMPARE(texts.mid(6, 2), QStringList({"SCAN\nYOUR CARD", "SCAN\nYOUR TICKET"}));
     QCOMPARE(texts.last(), QStringLiteral("SCAN\nYOUR CARD"));
+}
+
+// A render thread that hangs stops the watchdog pings too: the scan page changes its picture
+// every few hundred milliseconds, and at the next change the GUI thread waits for the render
+// thread (the scene graph's sync) without a time limit. Once the render thread is free, the
+// pings come again.
+void TestScene::hungRenderThreadStopsWatchdogPings()
+{
+    startController("en_IE");
+    goOnline();
+    if (software())
+        QSKIP("the software renderer draws on the GUI thread: a hang there is the event loop's own");
+    NotifySocket socket(m_dir->filePath("notify"));
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(socket.path()));
+    qputenv("WATCHDOG_USEC", "200000");
+    SystemdNotifier notifier;
+    qunsetenv("WATCHDOG_USEC");
+
+    std::atomic<bool> hang{false}, hung{false};
+    std::atomic<Qt::HANDLE> renderThread{nullptr};
+    std::atomic<int> pingsBeforeBlocked{-1}, pingsWhileHung{-1};
+    QSemaphore release;
+    const QMetaObject::Connection connection = connect(
+            m_window, &QQuickWindow::beforeRendering, m_window,
+            [&] {
+                renderThread = QThread::currentThreadId();
+                if (hang.exchange(false)) {
+                    hung = true;
+                    release.acquire();
+                }
+            },
+            Qt::DirectConnection);
+    QVERIFY(waitUntil([&] { return renderThread.load() != nullptr; }));
+    QVERIFY2(renderThread.load() != QThread::currentThreadId(), "the threaded render loop is not in use");
+
+    // Counted from a thread of its own: this one is blocked meanwhile.
+    std::thread watcher([&] {
+        while (!hung)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Up to the scan page's next picture the GUI thread turns on; after that, nothing.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // ten intervals
+        pingsBeforeBlocked = socket.take().count("WATCHDOG=1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        pingsWhileHung = socket.take().count("WATCHDOG=1");
+        release.release();
+    });
+    socket.take();
+    hang = true;
+    const bool released = waitUntil([&] { return pingsWhileHung >= 0; }, 15000);
+    if (!released) { // no frame came: free the watcher before failing
+        hung = true;
+        release.release();
+    }
+    watcher.join();
+    disconnect(connection);
+    QVERIFY2(released, "no frame drawn on the scan page");
+    qInfo().noquote() << "pings in the first second of the hang, until the next picture:" << pingsBeforeBlocked.load();
+    QCOMPARE(pingsWhileHung.load(), 0);
+    QVERIFY(waitUntil([&] { return socket.take().contains("WATCHDOG=1"); }));
+    qunsetenv("NOTIFY_SOCKET");
 }
 
 void TestScene::denyReasonsTranslated_data()
