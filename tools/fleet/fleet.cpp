@@ -116,6 +116,20 @@ Fleet::Fleet(QObject *parent)
 {
 }
 
+QString Fleet::cachedValidationStatus(const QByteArray &payload, const QJsonObject &object)
+{
+    // Most validators report one of a few statuses; each is read once, not once per validator.
+    constexpr int MaxCached = 256;
+    const auto it = m_validationCache.constFind(payload);
+    if (it != m_validationCache.constEnd())
+        return it.value();
+    if (m_validationCache.size() >= MaxCached)
+        m_validationCache.clear();
+    const QString status = validationStatus(object);
+    m_validationCache.insert(payload, status);
+    return status;
+}
+
 void Fleet::expect(const QStringList &serials)
 {
     for (const QString &serial : serials) {
@@ -305,7 +319,7 @@ void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool 
         validator.hasConfig = !cleared;
         break;
     case Part::Validation:
-        validator.validation = cleared ? QString() : validationStatus(object);
+        validator.validation = cleared ? QString() : cachedValidationStatus(payload, object);
         break;
     }
     emit updated(serial, depot, part);

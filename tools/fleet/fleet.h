@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
@@ -101,12 +102,14 @@ private:
     void skip(const QByteArray &topic, const QString &reason);
     void setVersion(Validator &validator, const QString &text);
     QString columns(QStringList cells) const;
+    QString cachedValidationStatus(const QByteArray &payload, const QJsonObject &object);
 
     QMap<Key, Validator> m_validators;
     QStringList m_depots;
     // How many validators report each version; the last key is the newest.
     QMap<QVersionNumber, int> m_versions;
     QString m_newestText;
+    QHash<QByteArray, QString> m_validationCache;
     quint64 m_handled = 0;
     quint64 m_skipped = 0;
 };

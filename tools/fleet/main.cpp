@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <cmath>
@@ -117,6 +118,10 @@ int main(int argc, char *argv[])
         return fleet::Success;
     }
     verbose = parser.isSet(verboseOption);
+    // The client's debug line for each request is formatted only to be dropped otherwise: with
+    // thousands of validators that is a good part of a status.
+    if (!verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 
     fleet::Options options;
     options.lastClientWarning = [] { return lastWarning; };
@@ -179,6 +184,8 @@ int main(int argc, char *argv[])
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
     fleet::Console console(options, out, err);
+    if (parser.isSet(listen) && command != QLatin1String("exporter"))
+        return usage(err, QStringLiteral("--listen is for the exporter"));
     if (command == QLatin1String("status") && args.size() == 1) {
         if (!ids.isEmpty() || parser.isSet(all))
             return usage(err, QStringLiteral("status shows every validator; --id and --all are for set and get"));
@@ -203,8 +210,6 @@ int main(int argc, char *argv[])
         console.follow();
         return app.exec();
     }
-    if (parser.isSet(listen))
-        return usage(err, QStringLiteral("--listen is for the exporter"));
     if (command == QLatin1String("set") && args.size() == 3) {
         if (ids.isEmpty() == !parser.isSet(all))
             return usage(err, QStringLiteral("set needs either --id SERIAL or --all"));
