@@ -6,8 +6,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -71,6 +76,22 @@ QHash<QString, Row> parseTable(const QByteArray &output)
     return rows;
 }
 
+// One GET in HTTP/1.0, so that the answer comes whole and the server closes: its body.
+QByteArray httpGet(quint16 port, const QByteArray &path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray response;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        response += socket.readAll();
+    response += socket.readAll();
+    const int body = response.indexOf("\r\n\r\n");
+    return response.startsWith("HTTP/1.1 200") || response.startsWith("HTTP/1.0 200") ? response.mid(body + 4) : QByteArray();
+}
+
 struct ProcStat
 {
     qint64 rssKb = 0;
@@ -103,6 +124,7 @@ private slots:
     void cleanupTestCase();
 
     void allValidatorsUpOnTheDepot();
+    void prometheusScrapesEveryValidator();
     void idleFigures();
     void settingForAllIsReadBackFromEach();
     void refusedSettingIsNeverReportedApplied();
@@ -129,6 +151,8 @@ private:
     bool tableUntil(const std::function<bool(const QHash<QString, Row> &)> &condition, int timeoutMs,
                     QHash<QString, Row> *last = nullptr);
     void record(const QString &line);
+    // Prometheus's answer to an instant query: the value of each validator's sample.
+    QHash<QString, QString> query(const QString &expression);
 
     std::unique_ptr<Pki> m_pki;
     std::unique_ptr<Pki> m_rogue;
@@ -137,6 +161,10 @@ private:
     std::vector<std::unique_ptr<Unit>> m_units;
     QTemporaryDir m_dir;
     QProcess m_watch;
+    QProcess m_exporter;
+    QProcess m_prometheus;
+    quint16 m_exporterPort = 0;
+    quint16 m_prometheusPort = 0;
     QString m_artifacts;
     qint64 m_launched = 0;
     QElapsedTimer m_sinceLaunch;
@@ -304,6 +332,35 @@ void TestFleetRig::initTestCase()
                    m_consoleCert.cert, "--keyfile", m_consoleCert.key, "status", "--watch"});
     QVERIFY(m_watch.waitForStarted());
 
+    // The exporter on the same depot, and a Prometheus server that scrapes it every second
+    // with the shipped alert rules loaded.
+    m_exporterPort = BrokerFixture::freePort();
+    m_exporter.setStandardOutputFile(m_dir.filePath(QStringLiteral("exporter.log")));
+    m_exporter.setProcessChannelMode(QProcess::MergedChannels);
+    m_exporter.start(QStringLiteral(TESSIVO_FLEET),
+                     {"-H", "127.0.0.1", "-P", QString::number(m_depot->port()), "--cafile", m_pki->caFile(), "--certfile",
+                      m_consoleCert.cert, "--keyfile", m_consoleCert.key, "--expect", list.fileName(), "exporter",
+                      "--listen", QStringLiteral("127.0.0.1:%1").arg(m_exporterPort)});
+    QVERIFY(m_exporter.waitForStarted());
+    if (!QByteArray(TESSIVO_PROMETHEUS).isEmpty()) {
+        m_prometheusPort = BrokerFixture::freePort();
+        QFile config(m_dir.filePath(QStringLiteral("prometheus.yml")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nrule_files: [\"%1\"]\n"
+                                    "scrape_configs:\n  - job_name: tessivo-fleet\n    static_configs:\n"
+                                    "      - targets: [\"127.0.0.1:%2\"]\n")
+                             .arg(QLatin1String(TESSIVO_ALERT_RULES))
+                             .arg(m_exporterPort)
+                             .toUtf8());
+        config.close();
+        m_prometheus.setStandardOutputFile(m_dir.filePath(QStringLiteral("prometheus.log")));
+        m_prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        m_prometheus.start(QStringLiteral(TESSIVO_PROMETHEUS),
+                           {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + m_dir.filePath("tsdb"),
+                            QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_prometheusPort)});
+        QVERIFY(m_prometheus.waitForStarted());
+    }
+
     // Every application on its own broker, and the simulator's services online.
     const bool running = waitUntil(
             [this] {
@@ -327,6 +384,11 @@ void TestFleetRig::cleanupTestCase()
 {
     m_watch.kill();
     m_watch.waitForFinished();
+    m_exporter.kill();
+    m_exporter.waitForFinished();
+    m_prometheus.terminate();
+    if (!m_prometheus.waitForFinished(10000))
+        m_prometheus.kill();
     for (const auto &unit : m_units) {
         unit->app.kill();
         unit->simulator.kill();
@@ -370,6 +432,60 @@ void TestFleetRig::allValidatorsUpOnTheDepot()
     record(QString::fromUtf8(console({"status"}, &exitCode)).trimmed());
     // The stranger is not up: the exit status says so.
     QCOMPARE(exitCode, 1);
+}
+
+QHash<QString, QString> TestFleetRig::query(const QString &expression)
+{
+    QHash<QString, QString> values;
+    const QJsonObject answer = QJsonDocument::fromJson(httpGet(m_prometheusPort, "/api/v1/query?query=" + QUrl::toPercentEncoding(expression))).object();
+    for (const QJsonValue &result : answer.value(QLatin1String("data")).toObject().value(QLatin1String("result")).toArray()) {
+        const QJsonObject sample = result.toObject();
+        values.insert(sample.value(QLatin1String("metric")).toObject().value(QLatin1String("serial")).toString(),
+                      sample.value(QLatin1String("value")).toArray().at(1).toString());
+    }
+    return values;
+}
+
+// Prometheus scrapes the exporter: every validator of the fleet is there with its
+// application up, and the scrape passes promtool's lint.
+void TestFleetRig::prometheusScrapesEveryValidator()
+{
+    if (QByteArray(TESSIVO_PROMETHEUS).isEmpty() || QByteArray(TESSIVO_PROMTOOL).isEmpty())
+        QSKIP("prometheus is not installed");
+    QElapsedTimer timer;
+    timer.start();
+    QHash<QString, QString> up;
+    const bool all = waitUntil(
+            [&] {
+                up = query(QStringLiteral("tessivo_validator_application_up"));
+                if (up.size() != fleetSize())
+                    return false;
+                for (int i = 0; i < fleetSize(); ++i) {
+                    if (up.value(serialOf(i)) != QLatin1String("1"))
+                        return false;
+                }
+                return true;
+            },
+            AllUpMs + 30000);
+    QVERIFY2(all, qPrintable(QStringLiteral("%1 of %2 up in Prometheus; %3").arg(up.size()).arg(fleetSize())
+                                     .arg(QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("prometheus.log"))).right(1500)))));
+    QCOMPARE(query(QStringLiteral("tessivo_validator_version_info{version=\"%1\"}").arg(QLatin1String(TESSIVO_VERSION))).size(),
+             fleetSize());
+    QCOMPARE(query(QStringLiteral("tessivo_validator_reachable{serial=\"%1\"}").arg(Stranger)).value(Stranger),
+             QStringLiteral("0"));
+    record(QStringLiteral("Prometheus has all %1 validators up %2 s after the table showed them")
+                   .arg(fleetSize())
+                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
+
+    const QByteArray metrics = httpGet(m_exporterPort, "/metrics");
+    QVERIFY(!metrics.isEmpty());
+    QProcess promtool;
+    promtool.setProcessChannelMode(QProcess::MergedChannels);
+    promtool.start(QStringLiteral(TESSIVO_PROMTOOL), {"check", "metrics"});
+    promtool.write(metrics);
+    promtool.closeWriteChannel();
+    QVERIFY(promtool.waitForFinished(30000));
+    QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
 }
 
 // RSS and CPU of the applications once idle, and of the brokers and simulators beside them.
@@ -470,6 +586,27 @@ void TestFleetRig::killedApplicationShowsDown()
                         .hasMatch();
             },
             DownMs));
+
+    // Prometheus has it too, beside the others still up.
+    if (m_prometheusPort == 0)
+        return;
+    QHash<QString, QString> up;
+    const bool reflected = waitUntil(
+            [&] {
+                up = query(QStringLiteral("tessivo_validator_application_up"));
+                for (int i = 0; i < fleetSize(); ++i) {
+                    if (up.value(serialOf(i)) != QLatin1String(serialOf(i) == victim.serial ? "0" : "1"))
+                        return false;
+                }
+                return up.size() == fleetSize();
+            },
+            DownMs);
+    QVERIFY2(reflected, qPrintable(QStringList(up.keys()).join(' ')));
+    QCOMPARE(query(QStringLiteral("tessivo_fleet_validators{state=\"application down\"}")).value(QString()),
+             QStringLiteral("1"));
+    record(QStringLiteral("%1 killed: application_up 0 in Prometheus after %2 s")
+                   .arg(victim.serial)
+                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
 }
 
 // Without the depot every validator keeps validating (page and tone); a state changed
