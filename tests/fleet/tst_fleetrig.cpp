@@ -131,6 +131,7 @@ private slots:
     void killedApplicationShowsDown();
     void depotOutageKeepsValidatorsWorking();
     void strangerIsRefusedAndNeverSeen();
+    void secondGarageMergesIntoOneTable();
     void messageRates();
 
 private:
@@ -157,6 +158,7 @@ private:
     std::unique_ptr<Pki> m_pki;
     std::unique_ptr<Pki> m_rogue;
     std::unique_ptr<BrokerFixture> m_depot;
+    QByteArray m_depotConfig;
     Pki::Files m_consoleCert;
     std::vector<std::unique_ptr<Unit>> m_units;
     QTemporaryDir m_dir;
@@ -300,11 +302,11 @@ void TestFleetRig::initTestCase()
     QVERIFY(acl.open(QIODevice::WriteOnly));
     acl.write("user console\ntopic readwrite fleet/#\n\npattern readwrite fleet/%u/#\n");
     acl.close();
-    m_depot = std::make_unique<BrokerFixture>(
-            QStringLiteral("cafile %1\ncertfile %2\nkeyfile %3\nrequire_certificate true\nuse_identity_as_username true\n"
-                           "acl_file %4\nlog_type information\nconnection_messages true\n")
-                    .arg(m_pki->caFile(), server.cert, server.key, acl.fileName())
-                    .toUtf8());
+    m_depotConfig = QStringLiteral("cafile %1\ncertfile %2\nkeyfile %3\nrequire_certificate true\nuse_identity_as_username true\n"
+                                   "acl_file %4\nlog_type information\nconnection_messages true\n")
+                            .arg(m_pki->caFile(), server.cert, server.key, acl.fileName())
+                            .toUtf8();
+    m_depot = std::make_unique<BrokerFixture>(m_depotConfig);
     QVERIFY(m_depot->start());
 
     QStringList expected;
@@ -674,6 +676,48 @@ void TestFleetRig::strangerIsRefusedAndNeverSeen()
     // Its bridge keeps trying and is turned away during the handshake each time.
     QVERIFY2(m_depot->log().contains("OpenSSL Error"), qPrintable(m_depot->log().right(2000)));
     QVERIFY(!m_depot->log().contains("tessivo-" + Stranger));
+}
+
+// A second garage's depot, of the same CA and rules, with one validator's retained state as
+// its bridge leaves it there: one table of both, the other garage's row with its depot, and
+// a third depot that is away shown as such.
+void TestFleetRig::secondGarageMergesIntoOneTable()
+{
+    BrokerFixture garage(m_depotConfig);
+    QVERIFY(garage.start());
+    ServiceDouble bridge(garage.port(), QStringLiteral("console"));
+    manager::MqttTransport::TlsSettings tls;
+    tls.caFile = m_pki->caFile();
+    tls.certFile = m_consoleCert.cert;
+    tls.keyFile = m_consoleCert.key;
+    bridge.transport().setTls(tls);
+    QVERIFY(bridge.start());
+    const QString other = QStringLiteral("K0500");
+    QVERIFY(bridge.publish(QStringLiteral("fleet/%1/bridge").arg(other), QByteArray("0"), true));
+    QVERIFY(bridge.publish(QStringLiteral("fleet/%1/orvo/ui/status").arg(other), QByteArray(R"({"service": false})"), true));
+
+    const QString here = QStringLiteral("127.0.0.1:%1").arg(m_depot->port());
+    const QString there = QStringLiteral("127.0.0.1:%1").arg(garage.port());
+    const QString away = QStringLiteral("127.0.0.1:%1").arg(BrokerFixture::freePort());
+    QProcess process;
+    process.start(QStringLiteral(TESSIVO_FLEET),
+                  {"-H", here, "-H", there, "-H", away, "--cafile", m_pki->caFile(), "--certfile", m_consoleCert.cert,
+                   "--keyfile", m_consoleCert.key, "status", "--timeout", "3"});
+    QVERIFY(process.waitForFinished(60000));
+    const int exitCode = process.exitCode();
+    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    record(lines.join(QLatin1Char('\n')));
+    QCOMPARE(exitCode, 3);
+    QVERIFY2(lines.value(0).endsWith(QLatin1String(" DEPOT")), qPrintable(lines.value(0)));
+    int ours = 0;
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1Char('K')) && line.endsWith(QLatin1Char(' ') + here))
+            ++ours;
+    }
+    QCOMPARE(ours, fleetSize());
+    QVERIFY(lines.filter(QRegularExpression(QStringLiteral("^%1 +unreachable .* %2$").arg(other, there))).size() == 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^- +depot down .* %1$").arg(away)).match(lines.constLast()).hasMatch(),
+             qPrintable(lines.constLast()));
 }
 
 // With TESSIVO_FLEET_RATE_SECONDS set: messages and bytes that cross to the depot per
