@@ -591,10 +591,26 @@ void TestFleetConsole::statusOfThousandsOfValidators()
     QCOMPARE(result.out.count(QLatin1Char('\n')), size + 1);
     QCOMPARE(result.out.count(QRegularExpression(answering ? QStringLiteral("\\nK\\d+ +up ") : QStringLiteral("\\nK\\d+ +unreachable "))),
              size);
-    const QString figure = QStringLiteral("status over %1 validators' retained state, %2: %3 s")
+    QString figure = QStringLiteral("status over %1 validators' retained state, %2: %3 s")
                                    .arg(size)
                                    .arg(answering ? "each asked and answering" : "every bridge away, none asked")
                                    .arg(elapsed / 1000.0, 0, 'f', 2);
+
+    // The exporter over the same state: one scrape's size and the time its rendering took.
+    const quint16 port = BrokerFixture::freePort();
+    QProcess exporter;
+    exporter.start(QStringLiteral(TESSIVO_FLEET), {"-H", "127.0.0.1", "-P", QString::number(depot.port()), "exporter",
+                                                   "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    QByteArray metrics;
+    QVERIFY(waitUntil([&] { return (metrics = scrape(port)).contains("serial=\"" + last.toUtf8() + "\",version=\"1.0.21\"") || !answering && metrics.contains("serial=\"" + last.toUtf8() + "\"} 0"); }, 60000));
+    // The figure in a scrape is that of the rendering before, one second earlier at least.
+    QTest::qWait(1100);
+    metrics = scrape(port);
+    exporter.kill();
+    exporter.waitForFinished();
+    const QRegularExpressionMatch render =
+            QRegularExpression(QStringLiteral("\ntessivo_fleet_exporter_render_duration_seconds (\\S+)\n")).match(QString::fromUtf8(metrics));
+    figure += QStringLiteral("; a scrape of the exporter %1 MB, rendered in %2 s").arg(metrics.size() / 1e6, 0, 'f', 1).arg(render.captured(1).toDouble(), 0, 'f', 3);
     qInfo("%s", qPrintable(figure));
     QFile file(QDir(qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath())).filePath(QStringLiteral("fleet-scale.txt")));
     if (file.open(QIODevice::Append))

@@ -56,24 +56,50 @@ QByteArray label(const QString &text)
     return value;
 }
 
+// Samples of one metric family after the other. The labels of a validator are written
+// once and reused by every family: a scrape of thousands of validators is mostly them.
 class Writer
 {
 public:
+    Writer() { m_text.reserve(1 << 20); }
     void family(const char *name, const char *type, const char *help)
     {
         m_name = name;
-        m_text += "# HELP " + m_name + ' ' + help + "\n# TYPE " + m_name + ' ' + type + '\n';
+        m_text += "# HELP ";
+        m_text += m_name;
+        m_text += ' ';
+        m_text += help;
+        m_text += "\n# TYPE ";
+        m_text += m_name;
+        m_text += ' ';
+        m_text += type;
+        m_text += '\n';
+    }
+    // `labels` is written as it is: `depot="...",serial="..."`, escaped already.
+    void sample(const QByteArray &labels, const QByteArray &more, double value)
+    {
+        m_text += m_name;
+        if (!labels.isEmpty() || !more.isEmpty()) {
+            m_text += '{';
+            m_text += labels;
+            if (!labels.isEmpty() && !more.isEmpty())
+                m_text += ',';
+            m_text += more;
+            m_text += '}';
+        }
+        m_text += ' ';
+        if (value == 0 || value == 1)
+            m_text += value == 0 ? '0' : '1';
+        else
+            m_text += QByteArray::number(value, 'g', 15);
+        m_text += '\n';
     }
     void sample(const QList<QPair<const char *, QString>> &labels, double value)
     {
-        m_text += m_name;
-        if (!labels.isEmpty()) {
-            m_text += '{';
-            for (int i = 0; i < labels.size(); ++i)
-                m_text += (i ? "," : "") + QByteArray(labels.at(i).first) + "=\"" + label(labels.at(i).second) + '"';
-            m_text += '}';
-        }
-        m_text += ' ' + QByteArray::number(value, 'g', 15) + '\n';
+        QByteArray text;
+        for (int i = 0; i < labels.size(); ++i)
+            text += (i ? "," : "") + QByteArray(labels.at(i).first) + "=\"" + label(labels.at(i).second) + '"';
+        sample(text, QByteArray(), value);
     }
     QByteArray text() const { return m_text; }
 
@@ -224,12 +250,21 @@ const QByteArray &Exporter::metrics()
 
 QByteArray Exporter::render(const Fleet &fleet, const QList<DepotState> &depots, const Figures &figures)
 {
+    static const QList<QByteArray> StateLabels = [] {
+        QList<QByteArray> list;
+        for (const QString &state : ValidationStates)
+            list << "state=\"" + state.toUtf8() + '"';
+        return list;
+    }();
     using Flag = Validator::Flag;
     const QMap<Fleet::Key, Validator> &validators = fleet.validators();
-    const auto labels = [&fleet](const Validator &validator) {
-        return QList<QPair<const char *, QString>>{{"depot", fleet.depotName(validator.depot)},
-                                                   {"serial", validator.serial}};
-    };
+    QHash<Fleet::Key, QByteArray> labelText;
+    labelText.reserve(validators.size());
+    for (const Validator &validator : validators) {
+        labelText.insert(Fleet::keyOf(validator), "depot=\"" + label(fleet.depotName(validator.depot)) + "\",serial=\""
+                                                          + label(validator.serial) + '"');
+    }
+    const auto labels = [&labelText](const Validator &validator) { return labelText.value(Fleet::keyOf(validator)); };
     // One family after the other, as the format wants all samples of a metric together.
     Writer out;
     const auto each = [&](const char *name, const char *help, const std::function<double(const Validator &)> &value,
@@ -237,7 +272,7 @@ QByteArray Exporter::render(const Fleet &fleet, const QList<DepotState> &depots,
         out.family(name, "gauge", help);
         for (const Validator &validator : validators) {
             if (!known || known(validator))
-                out.sample(labels(validator), value(validator));
+                out.sample(labels(validator), QByteArray(), value(validator));
         }
     };
     each("tessivo_validator_reachable",
@@ -258,29 +293,21 @@ QByteArray Exporter::render(const Fleet &fleet, const QList<DepotState> &depots,
     for (const Validator &validator : validators) {
         const QString word = validator.validation.section(QLatin1Char(' '), 0, 0);
         const QString current = ValidationStates.contains(word) ? word : QStringLiteral("unknown");
-        for (const QString &state : ValidationStates) {
-            auto stateLabels = labels(validator);
-            stateLabels.append({"state", state});
-            out.sample(stateLabels, state == current ? 1 : 0);
-        }
+        const QByteArray prefix = labels(validator);
+        for (int i = 0; i < ValidationStates.size(); ++i)
+            out.sample(prefix, StateLabels.at(i), ValidationStates.at(i) == current ? 1 : 0);
     }
     out.family("tessivo_validator_validation_reason_info", "gauge",
                "The reason code the validation service gives for its state, while it gives one.");
     for (const Validator &validator : validators) {
         const QString reason = validator.validation.section(QLatin1Char(' '), 1, 1);
-        if (!reason.isEmpty()) {
-            auto reasonLabels = labels(validator);
-            reasonLabels.append({"reason", reason});
-            out.sample(reasonLabels, 1);
-        }
+        if (!reason.isEmpty())
+            out.sample(labels(validator), "reason=\"" + label(reason) + '"', 1);
     }
     out.family("tessivo_validator_version_info", "gauge", "The application's version, as the validator reports it.");
     for (const Validator &validator : validators) {
-        if (!validator.version.isEmpty()) {
-            auto versionLabels = labels(validator);
-            versionLabels.append({"version", validator.version});
-            out.sample(versionLabels, 1);
-        }
+        if (!validator.version.isEmpty())
+            out.sample(labels(validator), "version=\"" + label(validator.version) + '"', 1);
     }
     each("tessivo_validator_version_behind", "1 while the validator runs an older version than the newest in the fleet.",
          [&fleet](const Validator &v) { return fleet.isBehind(v) ? 1 : 0; },
