@@ -204,7 +204,9 @@ int main(int argc, char *argv[])
         fleet::Exporter exporter(console);
         QString problem;
         if (!exporter.listen(address, listenPort, &problem)) {
-            err << "tessivo-fleet: cannot listen on " << (parser.isSet(listen) ? parser.value(listen) : fleet::Exporter::DefaultListen) << ": " << problem << Qt::endl;
+            err << "tessivo-fleet: cannot listen on "
+                << (parser.isSet(listen) ? parser.value(listen) : fleet::Exporter::DefaultListen) << ": " << problem
+                << Qt::endl;
             return fleet::CannotListen;
         }
         console.follow();
