@@ -40,7 +40,8 @@
 
 // Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
 // "/status/get", "/config/get"; settings taken from "/config/set"), configuration reactions,
-// device id and language.
+// device id and language. "<base>/fleet/config", published beside "/config", is the copy the
+// bridge takes to the depot: every secret value replaced by a count of its writes.
 
 namespace {
 
@@ -340,6 +341,24 @@ void GUIManager::publishConfig()
     mqtt.remove(QStringLiteral("password"));
     json.insert(QStringLiteral("mqtt"), mqtt);
     m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/config"), 0, false);
+
+    // Local peers read the PIN from "/config"; what leaves the vehicle holds no secret at all,
+    // only how often each was written, so that the depot can tell its change was taken.
+    QJsonObject writes;
+    for (auto group = json.begin(); group != json.end(); ++group) {
+        QJsonObject members = group.value().toObject();
+        for (const QString &name : members.keys()) {
+            const QString key = group.key() + QLatin1Char('/') + name;
+            if (secrets::isSecretName(key)) {
+                members.remove(name);
+                writes.insert(key, m_secretWrites.value(key));
+            }
+        }
+        group.value() = members;
+    }
+    json.insert(QStringLiteral("secretWrites"), writes);
+    m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/fleet/config"), 0,
+                   false);
 }
 
 void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &from)
@@ -357,8 +376,22 @@ void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &fr
         publishStatus();
     else if (from.contains("/config/get"))
         publishConfig();
-    else if (from.contains("/config/set"))
-        m_config.fromJson(acceptableConfiguration(document.object()));
+    else if (from.contains("/config/set")) {
+        const QJsonObject accepted = acceptableConfiguration(document.object());
+        // A secret taken over MQTT counts even when it equals the stored one: the sender
+        // cannot see the value, only that its write arrived and was accepted.
+        for (auto group = accepted.constBegin(); group != accepted.constEnd(); ++group) {
+            const QJsonObject members = group.value().toObject();
+            for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
+                const QString key = group.key() + QLatin1Char('/') + member.key();
+                if (secrets::isSecretName(key))
+                    ++m_secretWrites[key];
+            }
+        }
+        m_takingRemoteSettings = true;
+        m_config.fromJson(accepted);
+        m_takingRemoteSettings = false;
+    }
 }
 
 // Remote settings that would leave the application unusable (unable to reach its broker, or
@@ -752,6 +785,12 @@ void GUIManager::setAnimSwitchSec(int value)
 void GUIManager::onConfigChanged(const QVariantMap &changes)
 {
     qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
+    if (!m_takingRemoteSettings) {
+        for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+            if (secrets::isSecretName(it.key()))
+                ++m_secretWrites[it.key()];
+        }
+    }
 
     static const QRegularExpression logKey(QStringLiteral("log\\/.+"));
     static const QRegularExpression mqttKey(QStringLiteral("mqtt\\/.+"));

@@ -12,6 +12,7 @@
 #include "validation/validator.h"
 
 #include <QColor>
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QQmlApplicationEngine>
@@ -199,6 +200,11 @@ private:
 
     // The base topic whose requests are subscribed, to leave it when "mqtt/base" changes.
     QString m_subscribedBase;
+    // Writes of each secret setting since the start (kept in memory only): the depot's copy
+    // of the configuration carries these counts instead of the values, so a remote change of
+    // the PIN can be proved without the PIN leaving the vehicle.
+    QHash<QString, int> m_secretWrites;
+    bool m_takingRemoteSettings = false;
     bool m_translatorLoaded = false;
     int m_displayOffUnitMs = 60 * 1000;
 };

@@ -81,6 +81,7 @@ private slots:
     void ownTopicsOnConnection();
     void ownTopicRequestsAreAnswered();
     void configSetAppliesAndRepublishes();
+    void depotCopyCountsSecretWritesInsteadOfValues();
     void configSetRefusesUnusableValues_data();
     void configSetRefusesUnusableValues();
     void configReactionAppliesEveryChangedRow();
@@ -229,6 +230,32 @@ void TestGUIManager::configSetAppliesAndRepublishes()
     QCOMPARE(m_service->lastJson(Ui + "/config").value("gui").toObject().value("displayOffMin").toInt(), 5);
     QSettings file(m_dir->filePath("gui.conf"), QSettings::IniFormat);
     QCOMPARE(file.value("gui/displayOffMin").toInt(), 5);
+}
+
+// The copy for the depot beside "/config" holds no PIN, only how often it was written: over
+// "/config/set" (the same value too) and locally alike.
+void TestGUIManager::depotCopyCountsSecretWritesInsteadOfValues()
+{
+    startController();
+    const QString copy = Ui + "/fleet/config";
+    QVERIFY(m_service->waitFor(copy));
+    QCOMPARE(m_service->lastJson(copy).value("secretWrites").toObject(), QJsonObject({{"gui/settingsPin", 0}}));
+    const QJsonObject pin{{"gui", QJsonObject{{"settingsPin", "2468"}}}};
+    for (int writes = 1; writes <= 2; ++writes) {
+        QVERIFY(m_service->publish(Ui + "/config/set", pin));
+        const int before = m_service->count(copy);
+        QVERIFY(m_service->publish(Ui + "/config/get", QByteArray()));
+        QVERIFY(m_service->waitFor(copy, before + 1));
+        QCOMPARE(m_service->lastJson(copy).value("secretWrites").toObject(), QJsonObject({{"gui/settingsPin", writes}}));
+    }
+    m_config->set("gui/settingsPin", "1357");
+    QTRY_COMPARE(m_service->lastJson(copy).value("secretWrites").toObject(), QJsonObject({{"gui/settingsPin", 3}}));
+    QCOMPARE(m_service->lastJson(Ui + "/config").value("gui").toObject().value("settingsPin").toString(), QStringLiteral("1357"));
+    for (const QByteArray &payload : m_service->payloads(copy)) {
+        QVERIFY2(!payload.contains("2468") && !payload.contains("1357") && !payload.contains("4826")
+                         && !payload.contains("\"settingsPin\"") && !payload.contains("password"),
+                 payload.constData());
+    }
 }
 
 void TestGUIManager::configSetRefusesUnusableValues_data()

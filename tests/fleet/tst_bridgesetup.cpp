@@ -113,6 +113,19 @@ void TestBridgeSetup::refusesWhatCannotGoIntoTheFile_data()
     QTest::newRow("CA file missing") << QStringList{"--id", "K1", "--cafile", m_dir.filePath("none.crt")} << "no such file";
     QTest::newRow("path with a blank") << QStringList{"--id", "K1", "--certfile", spaced} << "must not hold blanks";
     QTest::newRow("key readable by all") << QStringList{"--id", "K1", "--keyfile", openKey} << "readable by every user";
+    // Root's key: another owner, or a group beside root's and the broker's that may read it, is refused.
+    if (::geteuid() == 0) {
+        const QString ownedKey = m_dir.filePath(QStringLiteral("owned.key"));
+        QFile::copy(m_device.key, ownedKey);
+        QVERIFY(::chown(QFile::encodeName(ownedKey).constData(), 65534, 0) == 0);
+        const QString groupKey = m_dir.filePath(QStringLiteral("group.key"));
+        QFile::copy(m_device.key, groupKey);
+        QFile::setPermissions(groupKey, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QVERIFY(::chown(QFile::encodeName(groupKey).constData(), 0, 65534) == 0);
+        QTest::newRow("key of another user") << QStringList{"--id", "K1", "--keyfile", ownedKey} << "not root";
+        QTest::newRow("key readable by another group")
+                << QStringList{"--id", "K1", "--keyfile", groupKey} << "neither root's nor the broker's";
+    }
 }
 
 void TestBridgeSetup::refusesWhatCannotGoIntoTheFile()
@@ -158,12 +171,14 @@ void TestBridgeSetup::writesTheBridgeOfTheSerialNumber()
           QStringLiteral("notification_topic fleet/K0042/bridge"), QStringLiteral("bridge_keyfile ") + m_device.key,
           QStringLiteral("topic orvo/ui/info out 0 \"\" fleet/K0042/"),
           QStringLiteral("topic orvo/ui/status out 0 \"\" fleet/K0042/"),
-          QStringLiteral("topic orvo/ui/config out 0 \"\" fleet/K0042/"),
+          QStringLiteral("topic orvo/ui/fleet/config out 0 \"\" fleet/K0042/"),
           QStringLiteral("topic orvo/blm/status out 0 \"\" fleet/K0042/"),
           QStringLiteral("topic orvo/ui/config/set in 0 \"\" fleet/K0042/"),
-          QStringLiteral("topic orvo/ui/+/get in 0 \"\" fleet/K0042/")})
+          QStringLiteral("topic orvo/ui/+/get in 0 \"\" fleet/K0042/"),
+          QStringLiteral("topic orvo/device/update/software/progress out 0 \"\" fleet/K0042/"),
+          QStringLiteral("topic orvo/device/update/software/install in 0 \"\" fleet/K0042/")})
         QVERIFY2(settings.contains(expected), qPrintable(expected));
-    QCOMPARE(settings.filter(QRegularExpression(QStringLiteral("^topic "))).size(), 6);
+    QCOMPARE(settings.filter(QRegularExpression(QStringLiteral("^topic "))).size(), 13);
     // Paths and names only: the key itself stays where it is.
     QVERIFY(!text.contains(QLatin1String("PRIVATE KEY")));
 
@@ -194,21 +209,27 @@ std::unique_ptr<ServiceDouble> TestBridgeSetup::depotObserver(BrokerFixture &dep
     return observer;
 }
 
-// Out go the application's info, status and configuration and the validation service's
-// status; in come configuration changes and requests. Nothing else crosses.
+// Out go the application's info, status and secret-free configuration, the validation
+// service's status and the device service's update reports; in come configuration changes,
+// requests and the update's check and install. Nothing else crosses.
 void TestBridgeSetup::bridgeSharesOnlyTheFleetTopics_data()
 {
     QTest::addColumn<bool>("outward");
     QTest::addColumn<QString>("topic");
     QTest::addColumn<bool>("crosses");
 
-    for (const char *topic : {"orvo/ui/info", "orvo/ui/status", "orvo/ui/config", "orvo/blm/status"})
+    for (const char *topic : {"orvo/ui/info", "orvo/ui/status", "orvo/ui/fleet/config", "orvo/blm/status",
+                              "orvo/device/status", "orvo/device/update/software/progress"})
         QTest::newRow(topic) << true << topic << true;
-    for (const char *topic : {"orvo/blm/config", "orvo/ui/config/set", "orvo/board/status"})
+    // The configuration with the PIN stays on the device.
+    for (const char *topic : {"orvo/ui/config", "orvo/blm/config", "orvo/ui/config/set", "orvo/board/status",
+                              "orvo/device/clock/ntp/config"})
         QTest::newRow(topic) << true << topic << false;
-    for (const char *topic : {"orvo/ui/config/set", "orvo/ui/info/get", "orvo/ui/status/get", "orvo/ui/config/get"})
+    for (const char *topic : {"orvo/ui/config/set", "orvo/ui/info/get", "orvo/ui/status/get", "orvo/ui/config/get",
+                              "orvo/device/software/check", "orvo/device/update/software/install"})
         QTest::newRow(qPrintable(QStringLiteral("in %1").arg(topic))) << false << topic << true;
-    for (const char *topic : {"orvo/ui/status", "orvo/blm/config/set", "orvo/inspector/reboot"})
+    for (const char *topic : {"orvo/ui/status", "orvo/blm/config/set", "orvo/inspector/reboot",
+                              "orvo/device/clock/ntp/config/set"})
         QTest::newRow(qPrintable(QStringLiteral("in %1").arg(topic))) << false << topic << false;
 }
 
@@ -268,7 +289,7 @@ void TestBridgeSetup::depotAwayQueuesNothing()
     const qint64 before = rssKb(local->pid());
     const QByteArray payload(Size, 'x');
     for (int i = 0; i < Messages; ++i) {
-        QVERIFY(device.publish(QStringLiteral("orvo/ui/config"), payload));
+        QVERIFY(device.publish(QStringLiteral("orvo/ui/fleet/config"), payload));
         if (i % 100 == 0)
             QTest::qWait(1); // let the socket drain
     }
@@ -285,7 +306,7 @@ void TestBridgeSetup::depotAwayQueuesNothing()
     QVERIFY(remote->start() && remote->subscribe(QStringLiteral("fleet/#")));
     QVERIFY(remote->waitFor(QStringLiteral("fleet/K0042/orvo/ui/status"), 1, 20000));
     QTest::qWait(1000);
-    QCOMPARE(remote->count(QStringLiteral("fleet/K0042/orvo/ui/config")), 0);
+    QCOMPARE(remote->count(QStringLiteral("fleet/K0042/orvo/ui/fleet/config")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestBridgeSetup)

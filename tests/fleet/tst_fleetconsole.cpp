@@ -6,6 +6,7 @@
 #include "console.h"
 #include "exporter.h"
 #include "fleet.h"
+#include "rollout.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -105,6 +106,9 @@ private slots:
     void exporterStaysLiveUnderAFlood();
     void statusOfThousandsOfValidators_data();
     void statusOfThousandsOfValidators();
+    void waveSizeFromCountOrShare_data();
+    void waveSizeFromCountOrShare();
+    void installRefusedWhileATechnicianIsLoggedIn();
 
 private:
     Result run(quint16 port, const QStringList &arguments);
@@ -362,7 +366,10 @@ void TestFleetConsole::setIsReadBackFromTheApplication_data()
     QTest::newRow("not a number") << "gui/displayOffMin" << "five" << "refused          gui/displayOffMin reads 3" << 1;
     QTest::newRow("out of range") << "gui/displayOffMin" << "99999" << "refused          gui/displayOffMin reads 3" << 1;
     QTest::newRow("unknown key") << "gui/noSuchKey" << "1" << "refused          gui/noSuchKey: no such setting" << 1;
-    QTest::newRow("PIN, never shown") << "gui/settingsPin" << "1397" << "applied          gui/settingsPin = ********" << 0;
+    // A PIN is proved by its count of writes: the depot never sees it.
+    QTest::newRow("PIN, never shown") << "gui/settingsPin" << "1397"
+                                      << "applied (not shown) gui/settingsPin: written 1 time(s) since the validator started" << 0;
+    QTest::newRow("empty PIN") << "gui/settingsPin" << "" << "refused          gui/settingsPin unchanged (not shown)" << 1;
 }
 
 void TestFleetConsole::setIsReadBackFromTheApplication()
@@ -372,6 +379,7 @@ void TestFleetConsole::setIsReadBackFromTheApplication()
     QFETCH(QString, line);
     QFETCH(int, exitCode);
     QVERIFY(startValidator());
+    QVERIFY(m_bridge->subscribe(QStringLiteral("fleet/#")));
 
     const Result result = run(m_depot->port(), {"set", key, value, "--id", "K0001"});
     QCOMPARE(result.out.trimmed(), QStringLiteral("K0001         ") + line);
@@ -379,6 +387,16 @@ void TestFleetConsole::setIsReadBackFromTheApplication()
     if (exitCode == 0)
         QCOMPARE(m_validator->config().get(key).toString(), value);
     QVERIFY(!result.out.contains(QLatin1String("1397")) && !result.err.contains(QLatin1String("1397")));
+    // Of what a bridge would carry to the depot, nothing held the PIN, old or new (here the
+    // application sits on the depot itself, so its local "/config" shows up as well).
+    int copies = 0;
+    for (const ServiceDouble::Message &message : m_bridge->messages()) {
+        copies += message.topic == QLatin1String("fleet/K0001/orvo/ui/fleet/config");
+        if (message.topic.startsWith(QLatin1String("fleet/K0001/orvo/ui/")) && !message.topic.endsWith(QLatin1String("/set"))
+            && message.topic != QLatin1String("fleet/K0001/orvo/ui/config"))
+            QVERIFY2(!message.payload.contains("1397") && !message.payload.contains("4826"), qPrintable(message.topic));
+    }
+    QVERIFY(copies > 0);
 }
 
 // status asks each validator and marks those that stay silent; get shows one validator's
@@ -617,6 +635,64 @@ void TestFleetConsole::statusOfThousandsOfValidators()
     QFile file(QDir(qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath())).filePath(QStringLiteral("fleet-scale.txt")));
     if (file.open(QIODevice::Append))
         file.write(figure.toUtf8() + '\n');
+}
+
+// A wave is a number of validators or a share of them, rounded up, never empty.
+void TestFleetConsole::waveSizeFromCountOrShare_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("size"); // -1: refused
+
+    QTest::newRow("count") << "3" << 20 << 3;
+    QTest::newRow("the default share") << "10%" << 20 << 2;
+    QTest::newRow("share rounded up") << "25%" << 5 << 2;
+    QTest::newRow("never empty") << "1%" << 20 << 1;
+    QTest::newRow("zero") << "0" << 20 << -1;
+    QTest::newRow("beyond all") << "150%" << 20 << -1;
+    QTest::newRow("a word") << "half" << 20 << -1;
+}
+
+void TestFleetConsole::waveSizeFromCountOrShare()
+{
+    QFETCH(QString, text);
+    QFETCH(int, total);
+    QFETCH(int, size);
+    int count = 0, percent = 0;
+    const bool ok = fleet::Rollout::parseWave(text, &count, &percent);
+    QCOMPARE(ok, size >= 0);
+    if (ok)
+        QCOMPARE(fleet::Rollout::waveSize(total, count, percent), size);
+}
+
+// No install goes to a validator while a technician is logged in on it: the line says why;
+// the other validator, whose bridge is down, is not sent anything either.
+void TestFleetConsole::installRefusedWhileATechnicianIsLoggedIn()
+{
+    BrokerFixture depot;
+    QVERIFY(depot.start());
+    ServiceDouble bridges(depot.port(), QStringLiteral("bridges"));
+    QVERIFY(bridges.start());
+    const QByteArray pending = R"({"service": true, "update": {"software": {"current": "2.4.1", "pending": "2.5.0"}}})";
+    for (const char *serial : {"K0005", "K0006"}) {
+        const QString base = QStringLiteral("fleet/%1/").arg(QLatin1String(serial));
+        QVERIFY(bridges.publish(base + "bridge", QByteArray(serial == QLatin1String("K0005") ? "1" : "0"), true));
+        QVERIFY(bridges.publish(base + "orvo/ui/status", QByteArray(R"({"service": true, "technician": true})"), true));
+        QVERIFY(bridges.publish(base + "orvo/device/status", pending, true));
+    }
+    QVERIFY(bridges.subscribe(QStringLiteral("fleet/+/orvo/device/#")));
+
+    const Result result = run(depot.port(), {"update", "install", "--all", "--timeout", "2"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.out.contains(QLatin1String("\nK0005         refused             wave 1; a technician is logged in on K0005: "
+                                               "install not sent\n")),
+             qPrintable(result.out));
+    QVERIFY2(result.out.contains(QLatin1String("roll-out stopped after wave 1 of 2: K0005 refused")), qPrintable(result.out));
+    QVERIFY2(result.out.contains(QLatin1String("\nK0006         not started")), qPrintable(result.out));
+    QCOMPARE(bridges.count(QStringLiteral("fleet/K0005/orvo/device/update/software/install")), 0);
+    QCOMPARE(bridges.count(QStringLiteral("fleet/K0006/orvo/device/update/software/install")), 0);
+
+    QCOMPARE(run(depot.port(), {"update", "install", "--all", "--wave", "0"}).exitCode, int(fleet::Usage));
 }
 
 QTEST_MAIN(TestFleetConsole)

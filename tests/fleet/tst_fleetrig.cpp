@@ -23,8 +23,8 @@
 // a broker of their own with the bridge file that tessivo-bridge-setup writes, the
 // application (offscreen, software renderer) and the device simulator, all on loopback
 // ports. One more validator has a certificate of another CA. The slots run in order on
-// the same rig, as an operator's day would: all up, a setting for all, a crash, a depot
-// outage, the stranger, and the figures.
+// the same rig, as an operator's day would: all up, a setting for all, a new PIN, a crash, a
+// depot outage, a software roll-out, the stranger, and the figures.
 
 namespace {
 
@@ -43,6 +43,14 @@ constexpr int OutageMs = 30000;
 constexpr int BackMs = 15000;
 
 const QString Stranger = QStringLiteral("K9999");
+// Secrets of every validator that must never reach the depot: the broker password of the
+// application, the validation service's password for the on-board computer, the PINs.
+const QByteArray BrokerPassword = "Rig-Broker-Pw-77";
+const QByteArray ObuPassword = "ob-4127-secret";
+const QByteArray DefaultPin = "4826";
+const QByteArray NewPin = "739150";
+// The version the roll-out brings; the simulators start at 2.4.1.
+const QString NewVersion = QStringLiteral("2.6.0");
 
 QString serialOf(int index)
 {
@@ -128,8 +136,10 @@ private slots:
     void idleFigures();
     void settingForAllIsReadBackFromEach();
     void refusedSettingIsNeverReportedApplied();
+    void noSecretReachesTheDepot();
     void killedApplicationShowsDown();
     void depotOutageKeepsValidatorsWorking();
+    void rolloutInWavesStopsAtAFailure();
     void strangerIsRefusedAndNeverSeen();
     void secondGarageMergesIntoOneTable();
     void messageRates();
@@ -159,6 +169,8 @@ private:
     std::unique_ptr<Pki> m_rogue;
     std::unique_ptr<BrokerFixture> m_depot;
     QByteArray m_depotConfig;
+    // Hears everything below "fleet/" from before the first validator starts.
+    std::unique_ptr<ServiceDouble> m_listener;
     Pki::Files m_consoleCert;
     std::vector<std::unique_ptr<Unit>> m_units;
     QTemporaryDir m_dir;
@@ -219,9 +231,11 @@ bool TestFleetRig::startUnit(Unit &unit, const Pki::Files &certificate)
     QFile conf(unit.dir.filePath(QStringLiteral("gui.conf")));
     if (!conf.open(QIODevice::WriteOnly))
         return false;
-    conf.write(QStringLiteral("[log]\nsyslog=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n[gui]\ndeviceId=%2\nlocale=en_IE\n")
+    // The local broker takes any password; the application sends one all the same.
+    conf.write(QStringLiteral("[log]\nsyslog=false\n[mqtt]\nhost=127.0.0.1\nport=%1\nusername=ui\npassword=%3\n"
+                              "[gui]\ndeviceId=%2\nlocale=en_IE\n")
                        .arg(unit.broker->port())
-                       .arg(serial.fileName())
+                       .arg(serial.fileName(), QString::fromUtf8(BrokerPassword))
                        .toUtf8());
     conf.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -308,6 +322,13 @@ void TestFleetRig::initTestCase()
                             .toUtf8();
     m_depot = std::make_unique<BrokerFixture>(m_depotConfig);
     QVERIFY(m_depot->start());
+    m_listener = std::make_unique<ServiceDouble>(m_depot->port(), QStringLiteral("listener"));
+    manager::MqttTransport::TlsSettings tls;
+    tls.caFile = m_pki->caFile();
+    tls.certFile = m_consoleCert.cert;
+    tls.keyFile = m_consoleCert.key;
+    m_listener->transport().setTls(tls);
+    QVERIFY(m_listener->start() && m_listener->subscribe(QStringLiteral("fleet/#")));
 
     QStringList expected;
     QElapsedTimer started;
@@ -565,6 +586,45 @@ void TestFleetRig::refusedSettingIsNeverReportedApplied()
     QVERIFY(readFile(m_units.at(1)->dir.filePath(QStringLiteral("gui.conf"))).contains("displayOffMin=7"));
 }
 
+// Through the start, a new PIN for all and a read-back, the depot hears of the configuration
+// of every validator, and of the PIN's change, but never a PIN or a password.
+void TestFleetRig::noSecretReachesTheDepot()
+{
+    int exitCode = -1;
+    const QByteArray set = console({"set", "gui/settingsPin", QString::fromUtf8(NewPin), "--all", "--timeout", "10"}, &exitCode);
+    QVERIFY2(exitCode == 0, set.constData());
+    QCOMPARE(set.count("applied (not shown)"), fleetSize());
+    for (const auto &unit : m_units) {
+        if (unit->serial != Stranger)
+            QVERIFY2(readFile(unit->dir.filePath(QStringLiteral("gui.conf"))).contains("settingsPin=" + NewPin),
+                     qPrintable(unit->serial));
+    }
+    const QByteArray config = console({"get", "config", "--id", serialOf(0)}, &exitCode);
+    QCOMPARE(exitCode, 0);
+    QVERIFY2(config.contains("\ngui/settingsPin = ********\n") && config.contains("\ngui/locale = en_IE\n"), config.constData());
+
+    // A marker of the listener's own comes back behind everything the depot sent it before.
+    QVERIFY(m_listener->publish(QStringLiteral("fleet/_rig/marker"), QByteArray("1")));
+    QVERIFY(m_listener->waitFor(QStringLiteral("fleet/_rig/marker")));
+    int configs = 0;
+    for (const ServiceDouble::Message &message : m_listener->messages()) {
+        configs += message.topic.endsWith(QLatin1String("/orvo/ui/fleet/config"));
+        // The console's own requests carry the new PIN towards the validators, never back.
+        if (message.topic.endsWith(QLatin1String("/config/set")))
+            continue;
+        for (const QByteArray &secret : {BrokerPassword, ObuPassword, DefaultPin, NewPin})
+            QVERIFY2(!message.payload.contains(secret), qPrintable(message.topic + ": " + secret));
+        QVERIFY2(!message.payload.contains("password") && !message.payload.contains("\"settingsPin\""),
+                 qPrintable(message.topic));
+    }
+    // Each validator's configuration came before and after the change, and on the read-back.
+    QVERIFY2(configs >= 3 * fleetSize(), qPrintable(QString::number(configs)));
+    record(QStringLiteral("new PIN on all %1: applied (not shown) on each; %2 messages on fleet/# since the start, none "
+                          "with a PIN or password")
+                   .arg(fleetSize())
+                   .arg(m_listener->messages().size()));
+}
+
 // An application killed outright leaves its will, which reaches the depot through the bridge.
 void TestFleetRig::killedApplicationShowsDown()
 {
@@ -665,6 +725,76 @@ void TestFleetRig::depotOutageKeepsValidatorsWorking()
                    .arg(OutageMs / 1000)
                    .arg(back.elapsed() / 1000.0, 0, 'f', 1));
     QVERIFY(waitUntil([&] { return readFile(m_dir.filePath(QStringLiteral("watch.log"))).contains("depot connection back"); }));
+}
+
+// A roll-out in waves of a quarter of the fleet: the depot goes away during the first wave
+// and no validator is asked twice; the second wave has a validator whose install fails, so
+// the others never start.
+void TestFleetRig::rolloutInWavesStopsAtAFailure()
+{
+    const int wave = qMax(1, fleetSize() / 4);
+    const int waves = (fleetSize() + wave - 1) / wave;
+    QVERIFY2(waves >= 3, "the rig needs at least three validators");
+    const int failing = 2 * wave - 1;
+    for (const auto &unit : m_units)
+        unit->simulator.write(QStringLiteral("update offer %1\n").arg(NewVersion).toUtf8());
+    m_units.at(failing)->simulator.write("update fail checksum mismatch\n");
+    const auto installs = [this](int index) {
+        return readFile(m_units.at(index)->dir.filePath(QStringLiteral("simulator.log"))).count("installing " + NewVersion.toUtf8());
+    };
+
+    QElapsedTimer timer;
+    timer.start();
+    QProcess rollout;
+    rollout.start(QStringLiteral(TESSIVO_FLEET),
+                  {"-H", "127.0.0.1", "-P", QString::number(m_depot->port()), "--cafile", m_pki->caFile(), "--certfile",
+                   m_consoleCert.cert, "--keyfile", m_consoleCert.key, "update", "install", "--all", "--version",
+                   NewVersion, "--wave", QString::number(wave), "--timeout", "20"});
+    QVERIFY(rollout.waitForStarted());
+    // Once the first wave installs, the depot goes away for a while.
+    QVERIFY(waitUntil(
+            [&] {
+                for (int i = 0; i < wave; ++i) {
+                    if (installs(i) == 0)
+                        return false;
+                }
+                return true;
+            },
+            60000));
+    m_depot->kill();
+    QTest::qWait(3000);
+    QVERIFY(m_depot->start());
+    QVERIFY(rollout.waitForFinished(300000));
+    const QString output = QString::fromUtf8(rollout.readAllStandardOutput());
+    const QString errors = QString::fromUtf8(rollout.readAllStandardError());
+    QVERIFY2(rollout.exitCode() == 1, qPrintable(output + errors));
+    QVERIFY2(output.contains(QLatin1String("depot connection lost")) && output.contains(QLatin1String("depot connection back")),
+             qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("roll-out stopped after wave 2 of %1: %2 failed").arg(waves).arg(serialOf(failing))),
+             qPrintable(output));
+    QHash<QString, QString> results;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1Char('K')))
+            results.insert(line.left(13).trimmed(), line.mid(14).simplified());
+    }
+    for (int i = 0; i < fleetSize(); ++i) {
+        const QString result = results.value(serialOf(i));
+        if (i == failing)
+            QVERIFY2(result.startsWith(QLatin1String("failed wave 2; checksum mismatch")), qPrintable(result));
+        else if (i < 2 * wave)
+            QVERIFY2(result.startsWith(QStringLiteral("done at %1 wave %2").arg(NewVersion).arg(i / wave + 1)), qPrintable(result));
+        else
+            QVERIFY2(result.startsWith(QLatin1String("not started")), qPrintable(result));
+        // One install each for the first two waves, across the outage too; none for the rest.
+        QCOMPARE(installs(i), i < 2 * wave ? 1 : 0);
+    }
+    record(QStringLiteral("roll-out of %1 in waves of %2, depot away 3 s in the first: %3 s to the stop after wave 2 "
+                          "(%4 failed)")
+                   .arg(NewVersion)
+                   .arg(wave)
+                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1)
+                   .arg(serialOf(failing)));
+    record(output.trimmed());
 }
 
 // The depot refuses the certificate of another CA: the stranger's bridge never gets in.

@@ -31,6 +31,17 @@ const QString StatusGet = QStringLiteral("orvo/ui/status/get");
 const QString ConfigGet = QStringLiteral("orvo/ui/config/get");
 const QString ConfigSet = QStringLiteral("orvo/ui/config/set");
 const QByteArray EmptyRequest = QByteArrayLiteral("{ }");
+// The member of the depot's copy of a configuration that counts the writes of each secret
+// setting, whose value never leaves the validator.
+const QString SecretWrites = QStringLiteral("secretWrites");
+const QString NotShown = QStringLiteral("applied (not shown)");
+
+// How often the validator has taken the secret setting; -1 when its copy does not say.
+int secretWrites(const Validator &validator, const QString &key)
+{
+    const QJsonValue writes = validator.config.value(SecretWrites).toObject().value(key);
+    return validator.hasConfig && writes.isDouble() ? writes.toInt() : -1;
+}
 
 // A setting's value as text, the same for a number sent and the text the file gives back.
 QString valueText(const QJsonValue &value)
@@ -368,12 +379,39 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
         QDeadlineTimer decideBy;
     };
     QHash<QString, Outcome> outcomes;
+    // A secret is proved by its count of writes going up, so the count before comes first.
+    QHash<QString, int> writesBefore;
+    if (isSecret(key)) {
+        QSet<QString> asked;
+        for (const QString &serial : targets) {
+            const Validator *validator = m_fleet.find(serial);
+            if (!validator || (validator->link != Validator::Flag::No && validator->app != Validator::Flag::No)) {
+                asked.insert(serial);
+                for (const int depot : routes(serial))
+                    m_depots.at(size_t(depot))->request(serial, ConfigGet, EmptyRequest);
+            }
+        }
+        const auto read = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, int depot, Fleet::Part part) {
+            if (part == Fleet::Part::Config && asked.remove(serial))
+                writesBefore.insert(serial, secretWrites(*m_fleet.find(Key(serial, depot)), key));
+        });
+        waitUntil([&] { return asked.isEmpty(); }, m_options.timeoutMs);
+        disconnect(read);
+        for (const QString &serial : asked) {
+            outcomes[serial] = {QStringLiteral("no answer"),
+                                QStringLiteral("within %1 s (not sent)").arg(m_options.timeoutMs / 1000.0), true, {}};
+        }
+    }
     int open = 0;
     for (const QString &serial : targets) {
+        if (outcomes.contains(serial))
+            continue;
         const Validator *validator = m_fleet.find(serial);
         Outcome &outcome = outcomes[serial];
         if (validator && validator->link == Validator::Flag::No) {
             outcome = {QStringLiteral("unreachable"), QStringLiteral("(not sent)"), true, {}};
+        } else if (writesBefore.value(serial, 0) < 0) {
+            outcome = {QStringLiteral("refused"), key + QStringLiteral(": no such secret setting (not sent)"), true, {}};
         } else if (validator && validator->app == Validator::Flag::No) {
             outcome = {QStringLiteral("application down"), QStringLiteral("(not sent)"), true, {}};
         } else {
@@ -391,7 +429,20 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
         const auto it = outcomes.find(serial);
         if (part != Fleet::Part::Config || it == outcomes.end() || it->final)
             return;
-        const QJsonObject group = m_fleet.find(Key(serial, depot))->config.value(parts.at(0)).toObject();
+        const Validator &validator = *m_fleet.find(Key(serial, depot));
+        if (writesBefore.contains(serial)) {
+            const int writes = secretWrites(validator, key);
+            if (writes > writesBefore.value(serial)) {
+                *it = {NotShown, key + QStringLiteral(": written %1 time(s) since the validator started").arg(writes),
+                       true, {}};
+                --open;
+            } else if (it->verdict.isEmpty()) {
+                *it = {QStringLiteral("refused"), key + QStringLiteral(" unchanged (not shown)"), false,
+                       QDeadlineTimer(RefusalGraceMs)};
+            }
+            return;
+        }
+        const QJsonObject group = validator.config.value(parts.at(0)).toObject();
         if (!group.contains(parts.at(1))) {
             *it = {QStringLiteral("refused"), key + QStringLiteral(": no such setting"), true, {}};
             --open;
@@ -430,7 +481,7 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
                                + (validator && validator->heard ? QString() : QStringLiteral(" (never seen by the depot)")),
                        true, {}};
         }
-        allApplied = allApplied && outcome.verdict == QLatin1String("applied");
+        allApplied = allApplied && outcome.verdict.startsWith(QLatin1String("applied"));
         m_out << serial.leftJustified(13) << ' ' << outcome.verdict.leftJustified(16) << ' ' << outcome.detail
               << Qt::endl;
     }
@@ -483,6 +534,13 @@ int Console::get(const QString &what, const QStringList &ids)
         QStringList lines;
         if (what == QLatin1String("config")) {
             for (auto group = validator.config.constBegin(); group != validator.config.constEnd(); ++group) {
+                if (group.key() == SecretWrites) {
+                    // Only the counts come to the depot: the settings are there, their values not.
+                    const QJsonObject secretKeys = group.value().toObject();
+                    for (auto secret = secretKeys.constBegin(); secret != secretKeys.constEnd(); ++secret)
+                        lines << secret.key() + QStringLiteral(" = ") + Masked;
+                    continue;
+                }
                 const QJsonObject members = group.value().toObject();
                 for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
                     const QString key = printable(group.key() + QLatin1Char('/') + member.key(), MaxShownValue);

@@ -13,7 +13,8 @@
 //   "bridge"            the bridge's own retained flag, "1" connected, "0" its will
 //   "orvo/ui/info"      {"version": ...}, sent on request
 //   "orvo/ui/status"    retained {"technician": ..., "service": true}, or the will {"service": false}
-//   "orvo/ui/config"    the application's settings, sent on request and after each change
+//   "orvo/ui/fleet/config"  the application's settings, sent on request and after each change,
+//                       in the copy without secrets: "secretWrites" counts their writes instead
 //   "orvo/blm/status"   the validation service's retained status
 
 namespace fleet {
@@ -23,7 +24,7 @@ namespace {
 const QString BridgeSuffix = QStringLiteral("bridge");
 const QString InfoSuffix = QStringLiteral("orvo/ui/info");
 const QString StatusSuffix = QStringLiteral("orvo/ui/status");
-const QString ConfigSuffix = QStringLiteral("orvo/ui/config");
+const QString ConfigSuffix = QStringLiteral("orvo/ui/fleet/config");
 const QString ValidationSuffix = QStringLiteral("orvo/blm/status");
 
 // A status or configuration is a few hundred bytes; anything far beyond is not one of ours.

@@ -1,5 +1,6 @@
 #include "console.h"
 #include "exporter.h"
+#include "rollout.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -73,14 +74,22 @@ int main(int argc, char *argv[])
             "  status [--watch]                      one line per validator; --watch: a line per change\n"
             "  set GROUP/NAME VALUE --id SERIAL|--all change a setting, read it back from each validator\n"
             "  get config|info|status --id SERIAL    one validator's settings, version or status\n"
-            "  exporter [--listen ADDR:PORT]         the table as Prometheus metrics on /metrics\n\n"
-            "Several depots: -H once for each (HOST or HOST:PORT); the table merges them.\n\n"
+            "  exporter [--listen ADDR:PORT]         the table as Prometheus metrics on /metrics\n"
+            "  update check|install --id SERIAL|--all [--version V] [--wave N|N%]\n"
+            "                                        software roll-out through the device service; an\n"
+            "                                        install goes in waves (default 10 %), the next once\n"
+            "                                        the last reports the new version; one failure stops it\n\n"
+            "Several depots: -H once for each (HOST or HOST:PORT); the table merges them (not update).\n\n"
             "Exit status: 0 success (status: every validator up), 1 a validator failed, 2 usage,\n"
             "3 a depot broker could not be reached (status shows the others), 4 the depot knows no\n"
             "validator, 5 the exporter cannot listen."));
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     // -V as the application has it; -v is the log.
-    const QCommandLineOption version({"V", "version"}, "Print the version and exit.");
+    // --version alone prints ours; with a value it names the version to roll out.
+    const QCommandLineOption version("V", "Print the version and exit (also --version alone).");
+    const QCommandLineOption target("version", "The software version to roll out (update; default: what each "
+                                               "validator has pending).", "version");
+    const QCommandLineOption wave("wave", "Validators per wave of an install, N or N% (default 10%).", "size", "10%");
     const QCommandLineOption host({"H", "host"}, "Depot broker host, or HOST:PORT; repeatable, one per depot "
                                                  "(default localhost).", "hostname");
     const QCommandLineOption port({"P", "port"}, "Depot broker port (default 8883 with --cafile, else 1883).", "port");
@@ -93,7 +102,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption keyfile("keyfile", "Its private key.", "file");
     const QCommandLineOption insecure("insecure", "Do not check the broker's certificate against its host name (tests only).");
     const QCommandLineOption id("id", "A validator's serial number (repeatable, or comma-separated).", "serial");
-    const QCommandLineOption all("all", "Every validator the depot knows (set).");
+    const QCommandLineOption all("all", "Every validator the depot knows (set, update).");
     const QCommandLineOption watch("watch", "Keep the table live, a line per change (status).");
     const QCommandLineOption expect("expect", "File of the serial numbers that must show, one a line; the others "
                                               "show as never seen.", "file");
@@ -102,18 +111,20 @@ int main(int argc, char *argv[])
     const QCommandLineOption listen("listen", QStringLiteral("Address and port of the exporter (default %1).")
                                                       .arg(fleet::Exporter::DefaultListen), "address:port");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the MQTT client's log on stderr.");
-    parser.addOptions({help, version, host, port, username, password, cafile, certfile, keyfile, insecure, id, all, watch,
-                       expect, timeout, listen, verboseOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("status, set, get or exporter, and its arguments."));
+    parser.addOptions({help, version, target, wave, host, port, username, password, cafile, certfile, keyfile, insecure, id,
+                       all, watch, expect, timeout, listen, verboseOption});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("status, set, get, update or exporter, and its arguments."));
+    const bool versionAlone = app.arguments().mid(1) == QStringList{QStringLiteral("--version")};
     // Not process(): it exits 1 on a misspelt option, the code of a failed validator.
-    if (!parser.parse(app.arguments()))
+    if (!versionAlone && !parser.parse(app.arguments()))
         return usage(err, parser.errorText());
-    if (parser.isSet(help)) {
+    if (!versionAlone && parser.isSet(help)) {
         out << parser.helpText();
         out.flush();
         return fleet::Success;
     }
-    if (parser.isSet(version)) {
+    if (versionAlone || parser.isSet(version)) {
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
         return fleet::Success;
     }
@@ -216,6 +227,23 @@ int main(int argc, char *argv[])
         if (ids.isEmpty() == !parser.isSet(all))
             return usage(err, QStringLiteral("set needs either --id SERIAL or --all"));
         return console.set(args.at(1), args.at(2), ids, parser.isSet(all));
+    }
+    if (command == QLatin1String("update") && args.size() == 2) {
+        // A roll-out follows its waves through one depot; each garage rolls out on its own.
+        if (options.depots.size() > 1)
+            return usage(err, QStringLiteral("update goes through one depot: give -H once"));
+        fleet::Rollout::Plan plan;
+        if (args.at(1) != QLatin1String("check") && args.at(1) != QLatin1String("install"))
+            return usage(err, QStringLiteral("update check or update install, not update ") + args.at(1));
+        plan.action = args.at(1) == QLatin1String("check") ? fleet::Rollout::Action::Check : fleet::Rollout::Action::Install;
+        if (ids.isEmpty() == !parser.isSet(all))
+            return usage(err, QStringLiteral("update needs either --id SERIAL or --all"));
+        if (!fleet::Rollout::parseWave(parser.value(wave), &plan.waveCount, &plan.wavePercent))
+            return usage(err, QStringLiteral("--wave is a number of validators or a percentage: ") + parser.value(wave));
+        plan.ids = ids;
+        plan.all = parser.isSet(all);
+        plan.version = parser.value(target);
+        return fleet::Rollout(options, out, err).run(plan);
     }
     if (command == QLatin1String("get") && args.size() == 2) {
         if (parser.isSet(all))

@@ -189,6 +189,21 @@ InteractiveScenario::InteractiveScenario(Simulator &simulator)
         m_simulator.board().setIgnition(args.at(0) == "on");
         return true;
     });
+    addCommand("update", "update offer V|fail [WHY]",
+               "the update server offers version V; or the next install fails after its download",
+               [this](const QStringList &args) {
+                   if (args.size() == 2 && args.at(0) == "offer") {
+                       m_simulator.device().offer(args.at(1));
+                       return true;
+                   }
+                   if (!args.isEmpty() && args.at(0) == "fail") {
+                       const QString reason = args.mid(1).join(' ');
+                       m_simulator.device().failNextInstall(reason.isEmpty() ? QStringLiteral("package does not verify")
+                                                                              : reason);
+                       return true;
+                   }
+                   return false;
+               });
     addCommand("maintenance-barcode", "maintenance-barcode FILE", "scan a maintenance barcode holding FILE's JSON",
                [this](const QStringList &args) { return args.size() == 1 && scanMaintenanceBarcode(args.at(0)); });
     addCommand("help", "help", "this list", [this](const QStringList &) {

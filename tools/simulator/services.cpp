@@ -891,7 +891,23 @@ void DeviceService::runSteps(QVector<Step> steps, const QString &version, std::f
 
 void DeviceService::publishUpdateStatus()
 {
-    m_bus.publish(topic("/update/software/status"), QJsonObject{{"current", m_current}, {"pending", m_pending}}, true);
+    QJsonObject status{{"current", m_current}, {"pending", m_pending}};
+    // A failed install is reported until the next check or install replaces it.
+    if (!m_lastError.isEmpty())
+        status.insert("error", m_lastError);
+    m_bus.publish(topic("/update/software/status"), status, true);
+}
+
+void DeviceService::offer(const QString &version)
+{
+    m_available = version;
+    m_bus.say(QStringLiteral("update server offers ") + version);
+}
+
+void DeviceService::failNextInstall(const QString &reason)
+{
+    m_failure = reason;
+    m_bus.say(QStringLiteral("the next install fails: ") + reason);
 }
 
 void DeviceService::onCheck()
@@ -906,6 +922,7 @@ void DeviceService::onCheck()
         return;
     }
     m_busy = true;
+    m_lastError.clear();
     m_bus.say(QStringLiteral("update check: fetching the index"));
     const QVector<Step> steps{{QStringLiteral("Fetching update index 1/2"), 50},
                               {QStringLiteral("Fetching update index 2/2"), 100}};
@@ -927,11 +944,25 @@ void DeviceService::onInstall()
         return;
     }
     m_busy = true;
+    m_lastError.clear();
     m_bus.say(QStringLiteral("installing ") + m_pending);
     // The download counts its parts ("1/4"); the steps after it carry no slash.
     QVector<Step> steps;
     for (int part = 1; part <= 4; ++part)
         steps.append({QStringLiteral("Downloading %1/4").arg(part), part * 15});
+    if (!m_failure.isEmpty()) {
+        // The package does not verify: the version stays, the pending one too.
+        runSteps(steps, m_pending, [this] {
+            m_busy = false;
+            m_lastError = m_failure;
+            m_failure.clear();
+            publishProgress(QStringLiteral("Installation failed: ") + m_lastError, 0, m_pending);
+            m_bus.say(QStringLiteral("install of %1 failed: %2").arg(m_pending, m_lastError));
+            publishUpdateStatus();
+            publishStatus();
+        });
+        return;
+    }
     steps.append({QStringLiteral("Verifying package"), 70});
     steps.append({QStringLiteral("Installing %1").arg(m_pending), 85});
     steps.append({QStringLiteral("Installation complete"), 100});

@@ -203,6 +203,10 @@ class DeviceService : public Service
 public:
     DeviceService(Bus &bus, const QString &base);
     void publishState() override;
+    // The update server offers this version from the next check on.
+    void offer(const QString &version);
+    // The next install stops after its download with this reason, and the service says so.
+    void failNextInstall(const QString &reason);
 
 private:
     void publishStatus();
@@ -231,6 +235,8 @@ private:
     // The version the update server offers; empty once installed.
     QString m_available = QStringLiteral("2.5.0");
     bool m_busy = false;
+    QString m_failure; // the reason the next install fails with; empty: it succeeds
+    QString m_lastError; // why the last install failed, until the next check or install
 };
 
 } // namespace simulator

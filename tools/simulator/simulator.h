@@ -46,6 +46,7 @@ public:
     Bus &bus() { return m_bus; }
     ValidationService &validation() { return m_validation; }
     BoardService &board() { return m_board; }
+    DeviceService &device() { return m_device; }
 
 signals:
     // The first connection to the broker, with every service announced.
