@@ -4,12 +4,17 @@
 #include "waituntil.h"
 
 #include "console.h"
+#include "exporter.h"
 #include "fleet.h"
 #include "rollout.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
@@ -37,6 +42,37 @@ struct Result
     QString err;
 };
 
+// One request to the exporter as a scraper sends it; the whole response.
+QByteArray httpRequest(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write(request);
+    QByteArray response;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        response += socket.readAll();
+    return response + socket.readAll();
+}
+
+QByteArray scrape(quint16 port)
+{
+    return httpRequest(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+}
+
+// promtool's lint of a scrape: empty when it passes.
+QString promtoolProblems(const QByteArray &metrics)
+{
+    QProcess promtool;
+    promtool.setProcessChannelMode(QProcess::MergedChannels);
+    promtool.start(QStringLiteral(TESSIVO_PROMTOOL), {"check", "metrics"});
+    promtool.write(metrics);
+    promtool.closeWriteChannel();
+    promtool.waitForFinished(30000);
+    return promtool.exitCode() == 0 ? QString() : QString::fromUtf8(promtool.readAll());
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Messages)
@@ -56,12 +92,20 @@ private slots:
     void hostileMessageIsSkippedWithOneLine();
     void valueTakesTheSettingsType_data();
     void valueTakesTheSettingsType();
+    void newestVersionFollowsEachReport();
+    void metricsFollowTheTable();
 
     void setIsReadBackFromTheApplication_data();
     void setIsReadBackFromTheApplication();
     void statusAndGetAskTheValidators();
     void unreachableDepotIsNamedWithoutThePassword_data();
     void unreachableDepotIsNamedWithoutThePassword();
+    void exitStatusAsTheHelpSays_data();
+    void exitStatusAsTheHelpSays();
+    void depotsMergeIntoOneTable();
+    void exporterStaysLiveUnderAFlood();
+    void statusOfThousandsOfValidators_data();
+    void statusOfThousandsOfValidators();
     void waveSizeFromCountOrShare_data();
     void waveSizeFromCountOrShare();
     void installRefusedWhileATechnicianIsLoggedIn();
@@ -106,6 +150,11 @@ void TestFleetConsole::stateOfEachValidator_data()
             << true << "up" << QStringList{"degraded #0005"};
     QTest::newRow("retained state only") << wellK1() << false << "up" << QStringList{" -"};
     QTest::newRow("status cleared") << wellK1() + Messages{{"orvo/ui/status", ""}} << true << "unknown" << QStringList{};
+    QTest::newRow("escape sequence in the version")
+            << wellK1() + Messages{{"orvo/ui/info", "{\"version\": \"1.0.21\\u001b[2J\"}"}} << true << "up"
+            << QStringList{"1.0.21?[2J"};
+    QTest::newRow("1 MB version") << wellK1() + Messages{{"orvo/ui/info", R"({"version": ")" + QByteArray(1 << 20, '7') + R"("})"}}
+                                  << true << "up" << QStringList{QString(40, '7') + "..."};
     QTest::newRow("never seen") << Messages{} << true << "never seen" << QStringList{"?"};
 }
 
@@ -126,7 +175,78 @@ void TestFleetConsole::stateOfEachValidator()
     const QString row = fleet.row(validator);
     for (const QString &text : shown)
         QVERIFY2(row.contains(text), qPrintable(row));
+    QVERIFY2(row.size() < 200 && !row.contains(QLatin1Char('\x1b')), qPrintable(row.left(200)));
     QCOMPARE(skipped.count(), 0);
+}
+
+// The newest version is kept with each report, older ones counted: it drops back when its
+// only holder goes back, and a change of it is announced once.
+void TestFleetConsole::newestVersionFollowsEachReport()
+{
+    Fleet fleet;
+    QSignalSpy newest(&fleet, &Fleet::newestChanged);
+    const auto report = [&](const char *serial, const QByteArray &version) {
+        fleet.handle(QByteArray("fleet/") + serial + "/orvo/ui/info", R"({"version": ")" + version + R"("})", true);
+    };
+    report("K1", "1.0.21");
+    report("K2", "1.0.20");
+    report("K3", "1.0.21");
+    QCOMPARE(newest.count(), 1);
+    QVERIFY(fleet.isBehind(*fleet.find(QStringLiteral("K2"))));
+    report("K1", "1.0.19");
+    QCOMPARE(newest.count(), 1); // K3 still has it
+    report("K3", "not a version");
+    QCOMPARE(newest.count(), 2);
+    QCOMPARE(fleet.newestVersionText(), QStringLiteral("1.0.20"));
+    QVERIFY(!fleet.isBehind(*fleet.find(QStringLiteral("K2"))));
+    QCOMPARE(fleet.state(*fleet.find(QStringLiteral("K1"))), QStringLiteral("old version"));
+}
+
+// The metrics say per validator what the table says, in the names the alert rules use; a
+// huge or hostile version is cut short there too, and promtool finds nothing to lint.
+void TestFleetConsole::metricsFollowTheTable()
+{
+    Fleet fleet;
+    fleet.expect({QStringLiteral("K9")});
+    for (const Message &message : wellK1())
+        fleet.handle("fleet/K1/" + message.first.toUtf8(), message.second, true);
+    fleet.handle("fleet/K2/bridge", "0", true);
+    fleet.handle("fleet/K2/orvo/ui/status", R"({"service": false})", false);
+    fleet.handle("fleet/K2/orvo/ui/info", R"({"version": "1.0.20"})", false);
+    fleet.handle("fleet/K2/orvo/blm/status", R"({"service": false})", false);
+    fleet.handle("fleet/K3/orvo/ui/info", "{\"version\": \"\\u001b[2J\\\"" + QByteArray(1 << 20, 'x') + "\"}", true);
+    fleet::Exporter::Figures figures;
+    figures.responses[200] = 3;
+    const QByteArray metrics = fleet::Exporter::render(fleet, {{"depot:1883", true}}, figures);
+
+    for (const QByteArray &line :
+         {QByteArray(R"(tessivo_validator_reachable{depot="-",serial="K1"} 1)"),
+          QByteArray(R"(tessivo_validator_application_up{depot="-",serial="K1"} 1)"),
+          QByteArray(R"(tessivo_validator_technician_logged_in{depot="-",serial="K1"} 0)"),
+          QByteArray(R"(tessivo_validator_validation_state{depot="-",serial="K1",state="online"} 1)"),
+          QByteArray(R"(tessivo_validator_version_info{depot="-",serial="K1",version="1.0.21"} 1)"),
+          QByteArray(R"(tessivo_validator_version_behind{depot="-",serial="K1"} 0)"),
+          QByteArray(R"(tessivo_validator_reachable{depot="-",serial="K2"} 0)"),
+          QByteArray(R"(tessivo_validator_bridge_connected{depot="-",serial="K2"} 0)"),
+          QByteArray(R"(tessivo_validator_application_up{depot="-",serial="K2"} 0)"),
+          QByteArray(R"(tessivo_validator_validation_state{depot="-",serial="K2",state="offline"} 1)"),
+          QByteArray(R"(tessivo_validator_validation_reason_info{depot="-",serial="K2",reason="#0002"} 1)"),
+          QByteArray(R"(tessivo_validator_version_behind{depot="-",serial="K2"} 1)"),
+          QByteArray(R"(tessivo_validator_reachable{depot="-",serial="K9"} 0)"),
+          QByteArray(R"(tessivo_fleet_validators{state="never seen"} 1)"),
+          QByteArray(R"(tessivo_fleet_newest_version_info{version="1.0.21"} 1)"),
+          QByteArray(R"(tessivo_fleet_depot_up{depot="depot:1883"} 1)"),
+          QByteArray(R"(tessivo_fleet_exporter_http_responses_total{code="200"} 3)")})
+        QVERIFY2(metrics.contains('\n' + line + '\n'), line.constData());
+    QVERIFY(metrics.contains("tessivo_validator_last_seen_timestamp_seconds{depot=\"-\",serial=\"K1\"} "));
+    // Only the live messages count as seen.
+    QVERIFY(!metrics.contains("tessivo_validator_last_seen_timestamp_seconds{depot=\"-\",serial=\"K2\"}"));
+    QVERIFY(metrics.contains(R"(serial="K3",version="?[2J\")" + QByteArray(35, 'x') + R"(..."} 1)"));
+    QVERIFY(metrics.size() < 20000 && !metrics.contains('\x1b'));
+    if (QByteArray(TESSIVO_PROMTOOL).isEmpty())
+        QSKIP("promtool is not installed");
+    const QString problems = promtoolProblems(metrics);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
 
 // A message that is not what a validator sends changes nothing and costs one line, which
@@ -205,7 +325,8 @@ Result TestFleetConsole::run(quint16 port, const QStringList &arguments)
     // Started, not waited for with a blocking call: the application in this process answers.
     QProcess process;
     QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-    process.start(QStringLiteral(TESSIVO_FLEET), QStringList{"-H", "127.0.0.1", "-P", QString::number(port)} + arguments);
+    process.start(QStringLiteral(TESSIVO_FLEET),
+                  (port ? QStringList{"-H", "127.0.0.1", "-P", QString::number(port)} : QStringList()) + arguments);
     if (!finished.wait(60000)) {
         process.kill();
         process.waitForFinished();
@@ -339,6 +460,181 @@ void TestFleetConsole::unreachableDepotIsNamedWithoutThePassword()
              qPrintable(result.err));
     QVERIFY2(result.err.contains(reason), qPrintable(result.err));
     QVERIFY(!result.err.contains(QLatin1String("s3cret")) && !result.out.contains(QLatin1String("s3cret")));
+}
+
+// Usage is 2, however it is wrong; a depot that answers without any validator is 4, since
+// "every validator up" would hide a wrong depot or an ACL that hides the fleet.
+void TestFleetConsole::exitStatusAsTheHelpSays_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("misspelt option") << QStringList{"status", "--wacth"} << 2 << "Unknown option 'wacth'.";
+    QTest::newRow("unknown command") << QStringList{"stauts"} << 2 << "unknown command or arguments: stauts";
+    QTest::newRow("--listen without exporter") << QStringList{"status", "--listen", ":1"} << 2 << "--listen is for the exporter";
+    QTest::newRow("empty depot") << QStringList{"status"} << 4 << "the depot knows no validator";
+    QTest::newRow("empty depot, set --all") << QStringList{"set", "gui/displayOffMin", "5", "--all"} << 4
+                                            << "the depot knows none";
+}
+
+void TestFleetConsole::exitStatusAsTheHelpSays()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    BrokerFixture depot;
+    QVERIFY(depot.start());
+    const Result result = run(depot.port(), arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.contains(err), qPrintable(result.err));
+}
+
+// Each -H is a depot of its own: one table sorted by serial number with the depot last, and a
+// depot that cannot be reached shows as a row of its own without hiding the others.
+void TestFleetConsole::depotsMergeIntoOneTable()
+{
+    BrokerFixture garageA, garageB;
+    QVERIFY(garageA.start() && garageB.start());
+    ServiceDouble bridgesA(garageA.port(), QStringLiteral("bridges-a")), bridgesB(garageB.port(), QStringLiteral("bridges-b"));
+    QVERIFY(bridgesA.start() && bridgesB.start());
+    QVERIFY(bridgesA.publish(QStringLiteral("fleet/K0002/bridge"), QByteArray("0"), true));
+    QVERIFY(bridgesB.publish(QStringLiteral("fleet/K0001/bridge"), QByteArray("0"), true));
+    QVERIFY(bridgesB.publish(QStringLiteral("fleet/K0003/bridge"), QByteArray("0"), true));
+    const QString a = QStringLiteral("127.0.0.1:%1").arg(garageA.port());
+    const QString b = QStringLiteral("127.0.0.1:%1").arg(garageB.port());
+    const QString away = QStringLiteral("127.0.0.1:%1").arg(BrokerFixture::freePort());
+
+    const Result result = run(0, {"-H", a, "-H", away, "-H", b, "status", "--timeout", "2"});
+    const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(lines.at(0).startsWith(QLatin1String("SERIAL")) && lines.at(0).endsWith(QLatin1String("LAST SEEN           DEPOT")),
+             qPrintable(lines.at(0)));
+    const QStringList order = {"K0001 ", "K0002 ", "K0003 ", "-             depot down"};
+    const QStringList depots = {b, a, b, away};
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY2(lines.at(i + 1).startsWith(order.at(i)) && lines.at(i + 1).endsWith(QLatin1Char(' ') + depots.at(i)),
+                 qPrintable(lines.at(i + 1)));
+    }
+    QVERIFY2(result.err.contains(QStringLiteral("cannot reach the depot broker %1 within 2 s\n").arg(away)), qPrintable(result.err));
+    QCOMPARE(result.exitCode, int(fleet::NoDepot));
+}
+
+// Scrapers that send garbage, hold connections open or come in a flood are answered or
+// closed without holding up the depot's messages: a change shows in the next scrape.
+void TestFleetConsole::exporterStaysLiveUnderAFlood()
+{
+    QVERIFY(startValidator());
+    const quint16 port = BrokerFixture::freePort();
+    QProcess exporter;
+    exporter.start(QStringLiteral(TESSIVO_FLEET), {"-H", "127.0.0.1", "-P", QString::number(m_depot->port()), "exporter",
+                                                   "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    QVERIFY(waitUntil([&] { return scrape(port).contains("tessivo_validator_application_up{depot=\"127.0.0.1:"); }, 10000));
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 40; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(idle.back()->waitForConnected(5000));
+    }
+    QVERIFY(httpRequest(port, "\x16\x03\x01 not HTTP\r\n\r\n").startsWith("HTTP/1.1 400 "));
+    QVERIFY(httpRequest(port, "POST /metrics HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 405 "));
+    QVERIFY(httpRequest(port, "GET /../etc/passwd HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404 "));
+    QVERIFY(httpRequest(port, "GET /metrics HTTP/1.1\r\nX: " + QByteArray(20000, 'a')).startsWith("HTTP/1.1 431 "));
+    for (int i = 0; i < 200; ++i)
+        scrape(port);
+
+    // The application's will, as its broker hands it on when it dies.
+    m_validator.reset();
+    QVERIFY(m_bridge->publish(QStringLiteral("fleet/K0001/orvo/ui/status"), QByteArray(R"({"service": false})"), true));
+    const QByteArray down = R"(tessivo_validator_application_up{depot="127.0.0.1:)" + QByteArray::number(m_depot->port())
+                            + R"(",serial="K0001"} 0)";
+    QVERIFY(waitUntil([&] { return scrape(port).contains(down); }, 5000));
+    const QByteArray metrics = scrape(port);
+    QVERIFY2(metrics.contains("tessivo_fleet_exporter_http_responses_total{code=\"400\"} 1\n"), metrics.constData());
+    if (!QByteArray(TESSIVO_PROMTOOL).isEmpty()) {
+        const QString problems = promtoolProblems(metrics.mid(metrics.indexOf("\r\n\r\n") + 4));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    }
+    exporter.kill();
+    exporter.waitForFinished();
+}
+
+// status over the retained state of thousands of validators (TESSIVO_FLEET_SCALE_SIZE, 5 000
+// by default): with every bridge away, the console's own work; with each asked and
+// answering, through one stand-in for all applications. The figures are printed; the bound
+// is only a time-out.
+void TestFleetConsole::statusOfThousandsOfValidators_data()
+{
+    QTest::addColumn<bool>("answering");
+    QTest::newRow("bridges away") << false;
+    QTest::newRow("each answering") << true;
+}
+
+void TestFleetConsole::statusOfThousandsOfValidators()
+{
+    QFETCH(bool, answering);
+    const int size = qEnvironmentVariableIntValue("TESSIVO_FLEET_SCALE_SIZE") > 0
+            ? qEnvironmentVariableIntValue("TESSIVO_FLEET_SCALE_SIZE")
+            : 5000;
+    BrokerFixture depot;
+    QVERIFY(depot.start());
+    ServiceDouble bridges(depot.port(), QStringLiteral("bridges"));
+    QVERIFY(bridges.start());
+    for (int i = 0; i < size; ++i) {
+        const QString base = QStringLiteral("fleet/K%1/").arg(i, 5, 10, QLatin1Char('0'));
+        QVERIFY(bridges.publish(base + "bridge", QByteArray(answering ? "1" : "0"), true));
+        QVERIFY(bridges.publish(base + "orvo/ui/status", Up, true));
+        QVERIFY(bridges.publish(base + "orvo/blm/status", Online, true));
+        if (i % 500 == 0)
+            QCoreApplication::processEvents();
+    }
+    // Every application answers the console's questions, as through its bridge.
+    QVERIFY(bridges.subscribe(QStringLiteral("fleet/+/orvo/ui/+/get")));
+    connect(&bridges.transport(), &manager::MqttTransport::messageReceived, &bridges,
+            [&](const QByteArray &, const QString &topic) {
+                const QString answer = topic.chopped(4);
+                bridges.transport().publish(answer, answer.endsWith(QLatin1String("info")) ? QByteArray(R"({"version": "1.0.21"})") : Up, 0,
+                                            false);
+            });
+    // The last retained message is in once a status shows it.
+    const QString last = QStringLiteral("K%1").arg(size - 1, 5, 10, QLatin1Char('0'));
+    QVERIFY(waitUntil([&] { return run(depot.port(), {"get", "status", "--id", last, "--timeout", "10"}).exitCode == 0; }, 120000));
+
+    QElapsedTimer timer;
+    timer.start();
+    const Result result = run(depot.port(), {"status", "--timeout", "30"});
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(result.exitCode, answering ? 0 : 1);
+    QCOMPARE(result.out.count(QLatin1Char('\n')), size + 1);
+    QCOMPARE(result.out.count(QRegularExpression(answering ? QStringLiteral("\\nK\\d+ +up ") : QStringLiteral("\\nK\\d+ +unreachable "))),
+             size);
+    QString figure = QStringLiteral("status over %1 validators' retained state, %2: %3 s")
+                                   .arg(size)
+                                   .arg(answering ? "each asked and answering" : "every bridge away, none asked")
+                                   .arg(elapsed / 1000.0, 0, 'f', 2);
+
+    // The exporter over the same state: one scrape's size and the time its rendering took.
+    const quint16 port = BrokerFixture::freePort();
+    QProcess exporter;
+    exporter.start(QStringLiteral(TESSIVO_FLEET), {"-H", "127.0.0.1", "-P", QString::number(depot.port()), "exporter",
+                                                   "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    QByteArray metrics;
+    // The last validator is in: its version once it answered, else its bridge flag.
+    const QByteArray lastIn = "serial=\"" + last.toUtf8() + (answering ? "\",version=\"1.0.21\"" : "\"} 0");
+    QVERIFY(waitUntil([&] { return (metrics = scrape(port)).contains(lastIn); }, 60000));
+    // The figure in a scrape is that of the rendering before, one second earlier at least.
+    QTest::qWait(1100);
+    metrics = scrape(port);
+    exporter.kill();
+    exporter.waitForFinished();
+    const QRegularExpressionMatch render =
+            QRegularExpression(QStringLiteral("\ntessivo_fleet_exporter_render_duration_seconds (\\S+)\n")).match(QString::fromUtf8(metrics));
+    figure += QStringLiteral("; a scrape of the exporter %1 MB, rendered in %2 s").arg(metrics.size() / 1e6, 0, 'f', 1).arg(render.captured(1).toDouble(), 0, 'f', 3);
+    qInfo("%s", qPrintable(figure));
+    QFile file(QDir(qEnvironmentVariable("TESSIVO_ARTIFACTS", QDir::tempPath())).filePath(QStringLiteral("fleet-scale.txt")));
+    if (file.open(QIODevice::Append))
+        file.write(figure.toUtf8() + '\n');
 }
 
 // A wave is a number of validators or a share of them, rounded up, never empty.

@@ -6,8 +6,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -79,6 +84,22 @@ QHash<QString, Row> parseTable(const QByteArray &output)
     return rows;
 }
 
+// One GET in HTTP/1.0, so that the answer comes whole and the server closes: its body.
+QByteArray httpGet(quint16 port, const QByteArray &path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray response;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        response += socket.readAll();
+    response += socket.readAll();
+    const int body = response.indexOf("\r\n\r\n");
+    return response.startsWith("HTTP/1.1 200") || response.startsWith("HTTP/1.0 200") ? response.mid(body + 4) : QByteArray();
+}
+
 struct ProcStat
 {
     qint64 rssKb = 0;
@@ -111,6 +132,7 @@ private slots:
     void cleanupTestCase();
 
     void allValidatorsUpOnTheDepot();
+    void prometheusScrapesEveryValidator();
     void idleFigures();
     void settingForAllIsReadBackFromEach();
     void refusedSettingIsNeverReportedApplied();
@@ -119,6 +141,7 @@ private slots:
     void depotOutageKeepsValidatorsWorking();
     void rolloutInWavesStopsAtAFailure();
     void strangerIsRefusedAndNeverSeen();
+    void secondGarageMergesIntoOneTable();
     void messageRates();
 
 private:
@@ -139,16 +162,23 @@ private:
     bool tableUntil(const std::function<bool(const QHash<QString, Row> &)> &condition, int timeoutMs,
                     QHash<QString, Row> *last = nullptr);
     void record(const QString &line);
+    // Prometheus's answer to an instant query: the value of each validator's sample.
+    QHash<QString, QString> query(const QString &expression);
 
     std::unique_ptr<Pki> m_pki;
     std::unique_ptr<Pki> m_rogue;
     std::unique_ptr<BrokerFixture> m_depot;
+    QByteArray m_depotConfig;
     // Hears everything below "fleet/" from before the first validator starts.
     std::unique_ptr<ServiceDouble> m_listener;
     Pki::Files m_consoleCert;
     std::vector<std::unique_ptr<Unit>> m_units;
     QTemporaryDir m_dir;
     QProcess m_watch;
+    QProcess m_exporter;
+    QProcess m_prometheus;
+    quint16 m_exporterPort = 0;
+    quint16 m_prometheusPort = 0;
     QString m_artifacts;
     qint64 m_launched = 0;
     QElapsedTimer m_sinceLaunch;
@@ -286,11 +316,11 @@ void TestFleetRig::initTestCase()
     QVERIFY(acl.open(QIODevice::WriteOnly));
     acl.write("user console\ntopic readwrite fleet/#\n\npattern readwrite fleet/%u/#\n");
     acl.close();
-    m_depot = std::make_unique<BrokerFixture>(
-            QStringLiteral("cafile %1\ncertfile %2\nkeyfile %3\nrequire_certificate true\nuse_identity_as_username true\n"
-                           "acl_file %4\nlog_type information\nconnection_messages true\n")
-                    .arg(m_pki->caFile(), server.cert, server.key, acl.fileName())
-                    .toUtf8());
+    m_depotConfig = QStringLiteral("cafile %1\ncertfile %2\nkeyfile %3\nrequire_certificate true\nuse_identity_as_username true\n"
+                                   "acl_file %4\nlog_type information\nconnection_messages true\n")
+                            .arg(m_pki->caFile(), server.cert, server.key, acl.fileName())
+                            .toUtf8();
+    m_depot = std::make_unique<BrokerFixture>(m_depotConfig);
     QVERIFY(m_depot->start());
     m_listener = std::make_unique<ServiceDouble>(m_depot->port(), QStringLiteral("listener"));
     manager::MqttTransport::TlsSettings tls;
@@ -325,6 +355,35 @@ void TestFleetRig::initTestCase()
                    m_consoleCert.cert, "--keyfile", m_consoleCert.key, "status", "--watch"});
     QVERIFY(m_watch.waitForStarted());
 
+    // The exporter on the same depot, and a Prometheus server that scrapes it every second
+    // with the shipped alert rules loaded.
+    m_exporterPort = BrokerFixture::freePort();
+    m_exporter.setStandardOutputFile(m_dir.filePath(QStringLiteral("exporter.log")));
+    m_exporter.setProcessChannelMode(QProcess::MergedChannels);
+    m_exporter.start(QStringLiteral(TESSIVO_FLEET),
+                     {"-H", "127.0.0.1", "-P", QString::number(m_depot->port()), "--cafile", m_pki->caFile(), "--certfile",
+                      m_consoleCert.cert, "--keyfile", m_consoleCert.key, "--expect", list.fileName(), "exporter",
+                      "--listen", QStringLiteral("127.0.0.1:%1").arg(m_exporterPort)});
+    QVERIFY(m_exporter.waitForStarted());
+    if (!QByteArray(TESSIVO_PROMETHEUS).isEmpty()) {
+        m_prometheusPort = BrokerFixture::freePort();
+        QFile config(m_dir.filePath(QStringLiteral("prometheus.yml")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nrule_files: [\"%1\"]\n"
+                                    "scrape_configs:\n  - job_name: tessivo-fleet\n    static_configs:\n"
+                                    "      - targets: [\"127.0.0.1:%2\"]\n")
+                             .arg(QLatin1String(TESSIVO_ALERT_RULES))
+                             .arg(m_exporterPort)
+                             .toUtf8());
+        config.close();
+        m_prometheus.setStandardOutputFile(m_dir.filePath(QStringLiteral("prometheus.log")));
+        m_prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        m_prometheus.start(QStringLiteral(TESSIVO_PROMETHEUS),
+                           {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + m_dir.filePath("tsdb"),
+                            QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_prometheusPort)});
+        QVERIFY(m_prometheus.waitForStarted());
+    }
+
     // Every application on its own broker, and the simulator's services online.
     const bool running = waitUntil(
             [this] {
@@ -348,6 +407,11 @@ void TestFleetRig::cleanupTestCase()
 {
     m_watch.kill();
     m_watch.waitForFinished();
+    m_exporter.kill();
+    m_exporter.waitForFinished();
+    m_prometheus.terminate();
+    if (!m_prometheus.waitForFinished(10000))
+        m_prometheus.kill();
     for (const auto &unit : m_units) {
         unit->app.kill();
         unit->simulator.kill();
@@ -391,6 +455,60 @@ void TestFleetRig::allValidatorsUpOnTheDepot()
     record(QString::fromUtf8(console({"status"}, &exitCode)).trimmed());
     // The stranger is not up: the exit status says so.
     QCOMPARE(exitCode, 1);
+}
+
+QHash<QString, QString> TestFleetRig::query(const QString &expression)
+{
+    QHash<QString, QString> values;
+    const QJsonObject answer = QJsonDocument::fromJson(httpGet(m_prometheusPort, "/api/v1/query?query=" + QUrl::toPercentEncoding(expression))).object();
+    for (const QJsonValue &result : answer.value(QLatin1String("data")).toObject().value(QLatin1String("result")).toArray()) {
+        const QJsonObject sample = result.toObject();
+        values.insert(sample.value(QLatin1String("metric")).toObject().value(QLatin1String("serial")).toString(),
+                      sample.value(QLatin1String("value")).toArray().at(1).toString());
+    }
+    return values;
+}
+
+// Prometheus scrapes the exporter: every validator of the fleet is there with its
+// application up, and the scrape passes promtool's lint.
+void TestFleetRig::prometheusScrapesEveryValidator()
+{
+    if (QByteArray(TESSIVO_PROMETHEUS).isEmpty() || QByteArray(TESSIVO_PROMTOOL).isEmpty())
+        QSKIP("prometheus is not installed");
+    QElapsedTimer timer;
+    timer.start();
+    QHash<QString, QString> up;
+    const bool all = waitUntil(
+            [&] {
+                up = query(QStringLiteral("tessivo_validator_application_up"));
+                if (up.size() != fleetSize())
+                    return false;
+                for (int i = 0; i < fleetSize(); ++i) {
+                    if (up.value(serialOf(i)) != QLatin1String("1"))
+                        return false;
+                }
+                return true;
+            },
+            AllUpMs + 30000);
+    QVERIFY2(all, qPrintable(QStringLiteral("%1 of %2 up in Prometheus; %3").arg(up.size()).arg(fleetSize())
+                                     .arg(QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("prometheus.log"))).right(1500)))));
+    QCOMPARE(query(QStringLiteral("tessivo_validator_version_info{version=\"%1\"}").arg(QLatin1String(TESSIVO_VERSION))).size(),
+             fleetSize());
+    QCOMPARE(query(QStringLiteral("tessivo_validator_reachable{serial=\"%1\"}").arg(Stranger)).value(Stranger),
+             QStringLiteral("0"));
+    record(QStringLiteral("Prometheus has all %1 validators up %2 s after the table showed them")
+                   .arg(fleetSize())
+                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
+
+    const QByteArray metrics = httpGet(m_exporterPort, "/metrics");
+    QVERIFY(!metrics.isEmpty());
+    QProcess promtool;
+    promtool.setProcessChannelMode(QProcess::MergedChannels);
+    promtool.start(QStringLiteral(TESSIVO_PROMTOOL), {"check", "metrics"});
+    promtool.write(metrics);
+    promtool.closeWriteChannel();
+    QVERIFY(promtool.waitForFinished(30000));
+    QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
 }
 
 // RSS and CPU of the applications once idle, and of the brokers and simulators beside them.
@@ -530,6 +648,27 @@ void TestFleetRig::killedApplicationShowsDown()
                         .hasMatch();
             },
             DownMs));
+
+    // Prometheus has it too, beside the others still up.
+    if (m_prometheusPort == 0)
+        return;
+    QHash<QString, QString> up;
+    const bool reflected = waitUntil(
+            [&] {
+                up = query(QStringLiteral("tessivo_validator_application_up"));
+                for (int i = 0; i < fleetSize(); ++i) {
+                    if (up.value(serialOf(i)) != QLatin1String(serialOf(i) == victim.serial ? "0" : "1"))
+                        return false;
+                }
+                return up.size() == fleetSize();
+            },
+            DownMs);
+    QVERIFY2(reflected, qPrintable(QStringList(up.keys()).join(' ')));
+    QCOMPARE(query(QStringLiteral("tessivo_fleet_validators{state=\"application down\"}")).value(QString()),
+             QStringLiteral("1"));
+    record(QStringLiteral("%1 killed: application_up 0 in Prometheus after %2 s")
+                   .arg(victim.serial)
+                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
 }
 
 // Without the depot every validator keeps validating (page and tone); a state changed
@@ -667,6 +806,48 @@ void TestFleetRig::strangerIsRefusedAndNeverSeen()
     // Its bridge keeps trying and is turned away during the handshake each time.
     QVERIFY2(m_depot->log().contains("OpenSSL Error"), qPrintable(m_depot->log().right(2000)));
     QVERIFY(!m_depot->log().contains("tessivo-" + Stranger));
+}
+
+// A second garage's depot, of the same CA and rules, with one validator's retained state as
+// its bridge leaves it there: one table of both, the other garage's row with its depot, and
+// a third depot that is away shown as such.
+void TestFleetRig::secondGarageMergesIntoOneTable()
+{
+    BrokerFixture garage(m_depotConfig);
+    QVERIFY(garage.start());
+    ServiceDouble bridge(garage.port(), QStringLiteral("console"));
+    manager::MqttTransport::TlsSettings tls;
+    tls.caFile = m_pki->caFile();
+    tls.certFile = m_consoleCert.cert;
+    tls.keyFile = m_consoleCert.key;
+    bridge.transport().setTls(tls);
+    QVERIFY(bridge.start());
+    const QString other = QStringLiteral("K0500");
+    QVERIFY(bridge.publish(QStringLiteral("fleet/%1/bridge").arg(other), QByteArray("0"), true));
+    QVERIFY(bridge.publish(QStringLiteral("fleet/%1/orvo/ui/status").arg(other), QByteArray(R"({"service": false})"), true));
+
+    const QString here = QStringLiteral("127.0.0.1:%1").arg(m_depot->port());
+    const QString there = QStringLiteral("127.0.0.1:%1").arg(garage.port());
+    const QString away = QStringLiteral("127.0.0.1:%1").arg(BrokerFixture::freePort());
+    QProcess process;
+    process.start(QStringLiteral(TESSIVO_FLEET),
+                  {"-H", here, "-H", there, "-H", away, "--cafile", m_pki->caFile(), "--certfile", m_consoleCert.cert,
+                   "--keyfile", m_consoleCert.key, "status", "--timeout", "3"});
+    QVERIFY(process.waitForFinished(60000));
+    const int exitCode = process.exitCode();
+    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    record(lines.join(QLatin1Char('\n')));
+    QCOMPARE(exitCode, 3);
+    QVERIFY2(lines.value(0).endsWith(QLatin1String(" DEPOT")), qPrintable(lines.value(0)));
+    int ours = 0;
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1Char('K')) && line.endsWith(QLatin1Char(' ') + here))
+            ++ours;
+    }
+    QCOMPARE(ours, fleetSize());
+    QVERIFY(lines.filter(QRegularExpression(QStringLiteral("^%1 +unreachable .* %2$").arg(other, there))).size() == 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^- +depot down .* %1$").arg(away)).match(lines.constLast()).hasMatch(),
+             qPrintable(lines.constLast()));
 }
 
 // With TESSIVO_FLEET_RATE_SECONDS set: messages and bytes that cross to the depot per

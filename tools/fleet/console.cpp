@@ -23,6 +23,8 @@ constexpr int PollMs = 20;
 constexpr int RefusalGraceMs = 1500;
 
 const QString Masked = QStringLiteral("********");
+// A configuration value or key as a validator sent it is shown this far.
+constexpr int MaxShownValue = 200;
 
 const QString InfoGet = QStringLiteral("orvo/ui/info/get");
 const QString StatusGet = QStringLiteral("orvo/ui/status/get");
@@ -62,7 +64,12 @@ QString valueText(const QJsonValue &value)
 
 QString shown(const QString &key, const QString &text)
 {
-    return Console::isSecret(key) ? Masked : text;
+    return Console::isSecret(key) ? Masked : printable(text, MaxShownValue);
+}
+
+QString depotName(const Depot::Settings &settings)
+{
+    return settings.host + QLatin1Char(':') + QString::number(settings.port);
 }
 
 } // namespace
@@ -72,31 +79,76 @@ Console::Console(const Options &options, QTextStream &out, QTextStream &err, QOb
     , m_options(options)
     , m_out(out)
     , m_err(err)
-    , m_depot(options.depot, Fleet::topics())
 {
+    for (int i = 0; i < options.depots.size(); ++i) {
+        m_depots.push_back(std::make_unique<Depot>(options.depots.at(i), Fleet::topics()));
+        m_names << depotName(options.depots.at(i));
+        connect(m_depots.back().get(), &Depot::message, &m_fleet,
+                [this, i](const QByteArray &topic, const QByteArray &payload, bool live) {
+                    m_fleet.handle(topic, payload, live, i);
+                });
+    }
+    m_fleet.setDepots(m_names);
     m_fleet.expect(options.expected);
-    connect(&m_depot, &Depot::message, &m_fleet, &Fleet::handle);
     connect(&m_fleet, &Fleet::skipped, this, [this](const QString &line) {
-        m_err << (m_watching ? time() + QLatin1Char(' ') : QString()) << line << Qt::endl;
+        if (m_printing || !m_watching)
+            m_err << (m_watching ? time() + QLatin1Char(' ') : QString()) << line << Qt::endl;
     });
-    connect(&m_fleet, &Fleet::updated, this, [this](const QString &serial, Fleet::Part part) {
-        const auto pending = m_pending.find(serial);
-        if (pending != m_pending.end() && m_depot.isSynced()) {
-            if (part == Fleet::Part::Status)
-                pending->status = true;
-            else if (part == Fleet::Part::Info)
-                pending->info = true;
-            if (pending->status && pending->info)
-                m_pending.erase(pending);
-        }
-        if (!m_watching)
+    connect(&m_fleet, &Fleet::updated, this, &Console::onUpdated);
+    // A new newest version may turn other rows into "old version": the one pass over the
+    // table that such a change costs. Any other change costs its own row only.
+    connect(&m_fleet, &Fleet::newestChanged, this, [this] {
+        if (!m_printing)
             return;
-        // A bridge that is back: ask the application again, its version is not retained.
-        const Validator *validator = m_fleet.find(serial);
-        if (part == Fleet::Part::Bridge && validator && validator->link == Validator::Flag::Yes && m_depot.isSynced())
-            ask({serial});
-        watchLine(serial);
+        for (auto it = m_fleet.validators().cbegin(); it != m_fleet.validators().cend(); ++it)
+            watchLine(it.key());
     });
+}
+
+void Console::onUpdated(const QString &serial, int depot, Fleet::Part part)
+{
+    const Key key(serial, depot);
+    const bool synced = m_depots.at(depot)->isSynced();
+    const auto pending = m_pending.find(key);
+    if (pending != m_pending.end() && synced) {
+        if (part == Fleet::Part::Status)
+            pending->status = true;
+        else if (part == Fleet::Part::Info)
+            pending->info = true;
+        if (pending->status && pending->info)
+            m_pending.erase(pending);
+    }
+    if (!m_watching)
+        return;
+    // A bridge that is back: ask the application again, its version is not retained.
+    const Validator *validator = m_fleet.find(key);
+    if (part == Fleet::Part::Bridge && validator && validator->link == Validator::Flag::Yes && synced)
+        ask({key});
+    watchLine(key);
+}
+
+QList<DepotState> Console::depots() const
+{
+    QList<DepotState> states;
+    for (size_t i = 0; i < m_depots.size(); ++i)
+        states << DepotState{m_names.at(int(i)), m_depots.at(i)->isSynced()};
+    return states;
+}
+
+QList<int> Console::routes(const QString &serial) const
+{
+    QList<int> depots;
+    for (const Validator *validator : m_fleet.findAll(serial)) {
+        if (validator->depot >= 0 && m_depots.at(size_t(validator->depot))->isSynced())
+            depots << validator->depot;
+    }
+    if (depots.isEmpty()) {
+        for (size_t i = 0; i < m_depots.size(); ++i) {
+            if (m_depots.at(i)->isSynced())
+                depots << int(i);
+        }
+    }
+    return depots;
 }
 
 bool Console::isSecret(const QString &key)
@@ -143,92 +195,145 @@ bool Console::waitUntil(const std::function<bool()> &done, int timeoutMs)
 
 bool Console::open()
 {
-    m_depot.start();
-    if (waitUntil([this] { return m_depot.isSynced(); }, m_options.timeoutMs))
+    for (const auto &depot : m_depots)
+        depot->start();
+    const auto allSynced = [this] {
+        for (const auto &depot : m_depots) {
+            if (!depot->isSynced())
+                return false;
+        }
+        return true;
+    };
+    if (waitUntil(allSynced, m_options.timeoutMs))
         return true;
     const QString warning = m_options.lastClientWarning ? m_options.lastClientWarning() : QString();
-    m_err << "cannot reach the depot broker " << m_options.depot.host << ':' << m_options.depot.port << " within "
-          << m_options.timeoutMs / 1000.0 << " s" << (warning.isEmpty() ? QString() : QStringLiteral(": ") + warning)
-          << Qt::endl;
-    return false;
-}
-
-QStringList Console::reachable() const
-{
-    QStringList serials;
-    for (const Validator &validator : m_fleet.validators()) {
-        if (validator.heard && validator.link != Validator::Flag::No && validator.app != Validator::Flag::No)
-            serials << validator.serial;
+    bool any = false;
+    for (size_t i = 0; i < m_depots.size(); ++i) {
+        if (m_depots.at(i)->isSynced()) {
+            any = true;
+            continue;
+        }
+        // With several depots the client's last complaint may be another one's.
+        m_err << "cannot reach the depot broker " << m_names.at(int(i)) << " within " << m_options.timeoutMs / 1000.0
+              << " s"
+              << (warning.isEmpty() || m_depots.size() > 1 ? QString() : QStringLiteral(": ") + warning) << Qt::endl;
     }
-    return serials;
+    return any;
 }
 
-void Console::ask(const QStringList &serials)
+QList<Console::Key> Console::reachable(int depot) const
 {
-    for (const QString &serial : serials) {
-        m_pending.insert(serial, Pending());
-        m_depot.request(serial, StatusGet, EmptyRequest);
-        m_depot.request(serial, InfoGet, EmptyRequest);
+    QList<Key> keys;
+    for (const Validator &validator : m_fleet.validators()) {
+        if (validator.heard && validator.link != Validator::Flag::No && validator.app != Validator::Flag::No
+            && (depot < 0 || validator.depot == depot) && m_depots.at(size_t(validator.depot))->isSynced())
+            keys << Fleet::keyOf(validator);
+    }
+    return keys;
+}
+
+void Console::ask(const QList<Key> &keys)
+{
+    for (const Key &key : keys) {
+        m_pending.insert(key, Pending());
+        Depot &depot = *m_depots.at(size_t(key.second));
+        depot.request(key.first, StatusGet, EmptyRequest);
+        depot.request(key.first, InfoGet, EmptyRequest);
     }
     if (!m_watching)
         return;
-    QTimer::singleShot(m_options.timeoutMs, this, [this, serials] {
-        for (const QString &serial : serials) {
-            if (m_pending.remove(serial)) {
-                m_fleet.setSilent(serial, true);
-                watchLine(serial);
+    QTimer::singleShot(m_options.timeoutMs, this, [this, keys] {
+        for (const Key &key : keys) {
+            if (m_pending.remove(key)) {
+                m_fleet.setSilent(key, true);
+                watchLine(key);
             }
         }
     });
 }
 
-void Console::watchLine(const QString &serial)
+void Console::watchLine(const Key &key)
 {
-    const Validator *validator = m_fleet.find(serial);
+    if (!m_printing)
+        return;
+    const Validator *validator = m_fleet.find(key);
     if (!validator)
         return;
     // The time of the last message alone is no change worth a line.
     Validator quiet = *validator;
     quiet.lastSeen = QDateTime();
-    const QString key = m_fleet.row(quiet);
-    if (m_shown.value(serial) == key)
+    const QString row = m_fleet.row(quiet);
+    const auto shown = m_shown.find(key);
+    if (shown != m_shown.end() && shown.value() == row)
         return;
-    m_shown.insert(serial, key);
+    m_shown.insert(key, row);
     m_out << time() << ' ' << m_fleet.row(*validator) << Qt::endl;
+}
+
+void Console::startWatching(bool print)
+{
+    m_watching = true;
+    m_printing = print;
+    for (size_t i = 0; i < m_depots.size(); ++i) {
+        Depot *depot = m_depots.at(i).get();
+        const QString which = m_depots.size() > 1 ? QStringLiteral(": ") + m_names.at(int(i)) : QString();
+        connect(depot, &Depot::lost, this, [this, which] {
+            if (m_printing)
+                m_out << time() << " depot connection lost" << which << Qt::endl;
+        });
+        connect(depot, &Depot::synced, this, [this, which, i] {
+            if (m_printing)
+                m_out << time() << " depot connection back" << which << Qt::endl;
+            ask(reachable(int(i)));
+        });
+    }
+}
+
+void Console::follow()
+{
+    startWatching(false);
+    for (const auto &depot : m_depots)
+        depot->start();
 }
 
 int Console::status(bool watch)
 {
     if (!open())
         return NoDepot;
-    const QStringList asked = reachable();
-    ask(asked);
+    ask(reachable());
     waitUntil([this] { return m_pending.isEmpty(); }, m_options.timeoutMs);
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
         m_fleet.setSilent(it.key(), true);
     m_pending.clear();
 
     bool allUp = true;
+    bool anyHeard = false;
     m_out << m_fleet.header() << Qt::endl;
     for (const Validator &validator : m_fleet.validators()) {
         m_out << m_fleet.row(validator) << Qt::endl;
         allUp = allUp && m_fleet.state(validator) == QLatin1String("up");
+        anyHeard = anyHeard || validator.heard;
     }
+    bool allDepots = true;
+    for (size_t i = 0; i < m_depots.size(); ++i) {
+        if (!m_depots.at(i)->isSynced()) {
+            m_out << m_fleet.depotRow(m_names.at(int(i))) << Qt::endl;
+            allDepots = false;
+        }
+    }
+    if (!anyHeard)
+        m_err << "the depot knows no validator: a wrong depot, an ACL that hides fleet/#, or its retained state lost"
+              << Qt::endl;
     if (!watch)
-        return allUp ? Success : TargetFailed;
+        return !allDepots ? NoDepot : !anyHeard ? NoValidator : allUp ? Success : TargetFailed;
 
     // From here on, one line for each validator whose row changes.
-    m_watching = true;
-    for (const Validator &validator : m_fleet.validators()) {
-        Validator quiet = validator;
+    for (auto it = m_fleet.validators().cbegin(); it != m_fleet.validators().cend(); ++it) {
+        Validator quiet = it.value();
         quiet.lastSeen = QDateTime();
-        m_shown.insert(validator.serial, m_fleet.row(quiet));
+        m_shown.insert(it.key(), m_fleet.row(quiet));
     }
-    connect(&m_depot, &Depot::lost, this, [this] { m_out << time() << " depot connection lost" << Qt::endl; });
-    connect(&m_depot, &Depot::synced, this, [this] {
-        m_out << time() << " depot connection back" << Qt::endl;
-        ask(reachable());
-    });
+    startWatching(true);
     return QCoreApplication::exec();
 }
 
@@ -258,7 +363,7 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
     targets.sort();
     if (targets.isEmpty()) {
         m_err << "no validator to send to: the depot knows none" << Qt::endl;
-        return TargetFailed;
+        return NoValidator;
     }
 
     const QJsonValue typed = typedValue(key, value);
@@ -282,12 +387,13 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
             const Validator *validator = m_fleet.find(serial);
             if (!validator || (validator->link != Validator::Flag::No && validator->app != Validator::Flag::No)) {
                 asked.insert(serial);
-                m_depot.request(serial, ConfigGet, EmptyRequest);
+                for (const int depot : routes(serial))
+                    m_depots.at(size_t(depot))->request(serial, ConfigGet, EmptyRequest);
             }
         }
-        const auto read = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, Fleet::Part part) {
+        const auto read = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, int depot, Fleet::Part part) {
             if (part == Fleet::Part::Config && asked.remove(serial))
-                writesBefore.insert(serial, secretWrites(*m_fleet.find(serial), key));
+                writesBefore.insert(serial, secretWrites(*m_fleet.find(Key(serial, depot)), key));
         });
         waitUntil([&] { return asked.isEmpty(); }, m_options.timeoutMs);
         disconnect(read);
@@ -311,17 +417,19 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
         } else {
             // The read-back request follows the change on the same path, so its answer shows
             // the change once applied, even when the value was already in force.
-            m_depot.request(serial, ConfigSet, request);
-            m_depot.request(serial, ConfigGet, EmptyRequest);
+            for (const int depot : routes(serial)) {
+                m_depots.at(size_t(depot))->request(serial, ConfigSet, request);
+                m_depots.at(size_t(depot))->request(serial, ConfigGet, EmptyRequest);
+            }
             ++open;
         }
     }
 
-    const auto connection = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, Fleet::Part part) {
+    const auto connection = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, int depot, Fleet::Part part) {
         const auto it = outcomes.find(serial);
         if (part != Fleet::Part::Config || it == outcomes.end() || it->final)
             return;
-        const Validator &validator = *m_fleet.find(serial);
+        const Validator &validator = *m_fleet.find(Key(serial, depot));
         if (writesBefore.contains(serial)) {
             const int writes = secretWrites(validator, key);
             if (writes > writesBefore.value(serial)) {
@@ -400,12 +508,15 @@ int Console::get(const QString &what, const QStringList &ids)
         return NoDepot;
 
     QSet<QString> waiting(ids.cbegin(), ids.cend());
-    const auto connection = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, Fleet::Part part) {
-        if (part == request->second)
-            waiting.remove(serial);
+    QHash<QString, int> answeredBy;
+    const auto connection = connect(&m_fleet, &Fleet::updated, this, [&](const QString &serial, int depot, Fleet::Part part) {
+        if (part == request->second && waiting.remove(serial))
+            answeredBy.insert(serial, depot);
     });
-    for (const QString &serial : waiting)
-        m_depot.request(serial, request->first, EmptyRequest);
+    for (const QString &serial : waiting) {
+        for (const int depot : routes(serial))
+            m_depots.at(size_t(depot))->request(serial, request->first, EmptyRequest);
+    }
     waitUntil([&] { return waiting.isEmpty(); }, m_options.timeoutMs);
     disconnect(connection);
 
@@ -419,7 +530,7 @@ int Console::get(const QString &what, const QStringList &ids)
             m_err << serial << ": no answer within " << m_options.timeoutMs / 1000.0 << " s" << Qt::endl;
             continue;
         }
-        const Validator &validator = *m_fleet.find(serial);
+        const Validator &validator = *m_fleet.find(Key(serial, answeredBy.value(serial)));
         QStringList lines;
         if (what == QLatin1String("config")) {
             for (auto group = validator.config.constBegin(); group != validator.config.constEnd(); ++group) {
@@ -432,7 +543,7 @@ int Console::get(const QString &what, const QStringList &ids)
                 }
                 const QJsonObject members = group.value().toObject();
                 for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
-                    const QString key = group.key() + QLatin1Char('/') + member.key();
+                    const QString key = printable(group.key() + QLatin1Char('/') + member.key(), MaxShownValue);
                     lines << key + QStringLiteral(" = ") + shown(key, valueText(member.value()));
                 }
             }

@@ -6,7 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QRegularExpression>
-#include <QVersionNumber>
+
+#include <climits>
 
 // Topics below "fleet/<serial>/" on the depot, as each validator's bridge renames them:
 //   "bridge"            the bridge's own retained flag, "1" connected, "0" its will
@@ -28,6 +29,11 @@ const QString ValidationSuffix = QStringLiteral("orvo/blm/status");
 
 // A status or configuration is a few hundred bytes; anything far beyond is not one of ours.
 constexpr int MaxPayload = 64 * 1024;
+// The version comes from the validator's own build, the one text a broken or hostile build
+// may make huge: it is taken up to this size and shown cut short, not dropped.
+constexpr int MaxInfoPayload = 2 * 1024 * 1024;
+// A version beyond this is not one of ours either; it is shown this far, with "...".
+constexpr int MaxVersion = 40;
 // Far more than an operator runs; a flood of invented serial numbers stops here.
 constexpr int MaxValidators = 100000;
 // A hostile topic is shown cut short.
@@ -46,16 +52,9 @@ const char *flagText(Validator::Flag flag, const char *yes, const char *no)
 }
 
 // A topic fit for one line of a terminal: no control characters, no escape sequences.
-QString printable(const QByteArray &topic)
+QString printableTopic(const QByteArray &topic)
 {
-    QString text = QString::fromUtf8(topic.left(MaxShownTopic * 4));
-    for (QChar &c : text) {
-        if (!c.isPrint())
-            c = QLatin1Char('?');
-    }
-    if (text.size() > MaxShownTopic)
-        text = text.left(MaxShownTopic) + QStringLiteral("...");
-    return text;
+    return printable(QString::fromUtf8(topic.left(MaxShownTopic * 4)), MaxShownTopic);
 }
 
 bool parseObject(const QByteArray &payload, QJsonObject *object)
@@ -69,6 +68,18 @@ bool parseObject(const QByteArray &payload, QJsonObject *object)
 }
 
 } // namespace
+
+QString printable(const QString &text, int maxLength)
+{
+    QString shown = text.left(maxLength + 1);
+    for (QChar &c : shown) {
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    }
+    if (shown.size() > maxLength)
+        shown = shown.left(maxLength) + QStringLiteral("...");
+    return shown;
+}
 
 QString validationStatus(const QJsonObject &status)
 {
@@ -106,34 +117,106 @@ Fleet::Fleet(QObject *parent)
 {
 }
 
+QString Fleet::cachedValidationStatus(const QByteArray &payload, const QJsonObject &object)
+{
+    // Most validators report one of a few statuses; each is read once, not once per validator.
+    constexpr int MaxCached = 256;
+    const auto it = m_validationCache.constFind(payload);
+    if (it != m_validationCache.constEnd())
+        return it.value();
+    if (m_validationCache.size() >= MaxCached)
+        m_validationCache.clear();
+    const QString status = validationStatus(object);
+    m_validationCache.insert(payload, status);
+    return status;
+}
+
 void Fleet::expect(const QStringList &serials)
 {
     for (const QString &serial : serials) {
-        Validator &validator = m_validators[serial];
+        if (find(serial))
+            continue;
+        // A place holder until a depot tells of it.
+        Validator &validator = m_validators[Key(serial, -1)];
         validator.serial = serial;
         validator.expected = true;
     }
 }
 
+void Fleet::setDepots(const QStringList &names)
+{
+    m_depots = names;
+}
+
 const Validator *Fleet::find(const QString &serial) const
 {
-    const auto it = m_validators.constFind(serial);
+    const auto it = m_validators.lowerBound(Key(serial, INT_MIN));
+    return it == m_validators.constEnd() || it.key().first != serial ? nullptr : &it.value();
+}
+
+QList<const Validator *> Fleet::findAll(const QString &serial) const
+{
+    QList<const Validator *> found;
+    for (auto it = m_validators.lowerBound(Key(serial, INT_MIN)); it != m_validators.constEnd() && it.key().first == serial;
+         ++it)
+        found << &it.value();
+    return found;
+}
+
+const Validator *Fleet::find(const Key &key) const
+{
+    const auto it = m_validators.constFind(key);
     return it == m_validators.constEnd() ? nullptr : &it.value();
 }
 
-void Fleet::setSilent(const QString &serial, bool silent)
+void Fleet::setSilent(const Key &key, bool silent)
 {
-    const auto it = m_validators.find(serial);
+    const auto it = m_validators.find(key);
     if (it != m_validators.end())
         it->silent = silent;
 }
 
 void Fleet::skip(const QByteArray &topic, const QString &reason)
 {
-    emit skipped(QStringLiteral("skipped %1: %2").arg(printable(topic), reason));
+    ++m_skipped;
+    emit skipped(QStringLiteral("skipped %1: %2").arg(printableTopic(topic), reason));
 }
 
-void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool live)
+QVersionNumber Fleet::newestVersion() const
+{
+    return m_versions.isEmpty() ? QVersionNumber() : m_versions.lastKey();
+}
+
+bool Fleet::isBehind(const Validator &validator) const
+{
+    return !validator.versionNumber.isNull() && validator.versionNumber < newestVersion();
+}
+
+void Fleet::setVersion(Validator &validator, const QString &text)
+{
+    const QVersionNumber before = newestVersion();
+    if (!validator.versionNumber.isNull()) {
+        const auto it = m_versions.find(validator.versionNumber);
+        if (it != m_versions.end() && --it.value() <= 0)
+            m_versions.erase(it);
+    }
+    validator.version = printable(text, MaxVersion);
+    validator.versionNumber = QVersionNumber::fromString(validator.version);
+    if (!validator.versionNumber.isNull()) {
+        const auto it = m_versions.find(validator.versionNumber);
+        if (it == m_versions.end())
+            m_versions.insert(validator.versionNumber, 1);
+        else
+            ++it.value();
+    }
+    const QVersionNumber after = newestVersion();
+    if (after != before) {
+        m_newestText = after.toString();
+        emit newestChanged();
+    }
+}
+
+void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool live, int depot)
 {
     const QString topic = QString::fromUtf8(topicName);
     const QStringList levels = topic.split(QLatin1Char('/'));
@@ -162,7 +245,7 @@ void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool 
         skip(topicName, QStringLiteral("not a topic the validators share"));
         return;
     }
-    if (payload.size() > MaxPayload) {
+    if (payload.size() > (part == Part::Info ? MaxInfoPayload : MaxPayload)) {
         skip(topicName, QStringLiteral("%1 bytes, too large").arg(payload.size()));
         return;
     }
@@ -190,15 +273,20 @@ void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool 
         }
     }
 
-    auto it = m_validators.find(serial);
+    auto it = m_validators.find(Key(serial, depot));
     if (it == m_validators.end()) {
         if (m_validators.size() >= MaxValidators) {
             skip(topicName, QStringLiteral("more than %1 validators").arg(MaxValidators));
             return;
         }
-        it = m_validators.insert(serial, Validator());
+        // The first depot to tell of an expected validator takes its place holder.
+        const bool expected = m_validators.remove(Key(serial, -1)) > 0;
+        it = m_validators.insert(Key(serial, depot), Validator());
         it->serial = serial;
+        it->depot = depot;
+        it->expected = expected;
     }
+    ++m_handled;
     Validator &validator = it.value();
     validator.heard = true;
     // The depot's word that a bridge is gone is not a sign of life of the validator.
@@ -212,7 +300,7 @@ void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool 
         validator.link = cleared ? Validator::Flag::Unknown : payload == "1" ? Validator::Flag::Yes : Validator::Flag::No;
         break;
     case Part::Info:
-        validator.version = object.value(QLatin1String("version")).toString();
+        setVersion(validator, object.value(QLatin1String("version")).toString());
         break;
     case Part::Status:
         if (cleared) {
@@ -232,24 +320,10 @@ void Fleet::handle(const QByteArray &topicName, const QByteArray &payload, bool 
         validator.hasConfig = !cleared;
         break;
     case Part::Validation:
-        validator.validation = cleared ? QString() : validationStatus(object);
+        validator.validation = cleared ? QString() : cachedValidationStatus(payload, object);
         break;
     }
-    emit updated(serial, part);
-}
-
-QString Fleet::newestVersion() const
-{
-    QVersionNumber newest;
-    QString text;
-    for (const Validator &validator : m_validators) {
-        const QVersionNumber version = QVersionNumber::fromString(validator.version);
-        if (!version.isNull() && version > newest) {
-            newest = version;
-            text = validator.version;
-        }
-    }
-    return text;
+    emit updated(serial, depot, part);
 }
 
 QString Fleet::state(const Validator &validator) const
@@ -268,38 +342,57 @@ QString Fleet::state(const Validator &validator) const
     if (!validator.validation.isEmpty() && !validator.validation.startsWith(QLatin1String("online"))
         && !validator.validation.startsWith(QLatin1String("degraded")))
         return QStringLiteral("out of order");
-    const QVersionNumber version = QVersionNumber::fromString(validator.version);
-    const QVersionNumber newest = QVersionNumber::fromString(newestVersion());
-    if (!version.isNull() && version < newest)
+    if (isBehind(validator))
         return QStringLiteral("old version");
     if (validator.link == Flag::Unknown || validator.app == Flag::Unknown)
         return QStringLiteral("unknown");
     return QStringLiteral("up");
 }
 
-namespace {
-const QList<int> Widths = {14, 17, 10, 5, 11, 19, 10};
-
-QString columns(const QStringList &cells)
+QStringList Fleet::states()
 {
+    return {QStringLiteral("up"), QStringLiteral("unreachable"), QStringLiteral("application down"),
+            QStringLiteral("no answer"), QStringLiteral("maintenance"), QStringLiteral("out of order"),
+            QStringLiteral("old version"), QStringLiteral("unknown"), QStringLiteral("never seen")};
+}
+
+namespace {
+// The last before DEPOT, when it shows, holds "yyyy-MM-dd HH:mm:ss".
+const QList<int> Widths = {14, 17, 10, 5, 11, 19, 10, 20};
+} // namespace
+
+QString Fleet::columns(QStringList cells) const
+{
+    // With one depot the table stays as it always was; DEPOT comes last, after the time.
+    if (m_depots.size() > 1)
+        cells << cells.takeAt(0);
+    else
+        cells.removeFirst();
     QString line;
     for (int i = 0; i < cells.size(); ++i)
-        line += i < Widths.size() ? cells.at(i).leftJustified(Widths.at(i) - 1) + QLatin1Char(' ') : cells.at(i);
+        line += i < Widths.size() && i + 1 < cells.size() ? cells.at(i).leftJustified(Widths.at(i) - 1) + QLatin1Char(' ')
+                                                          : cells.at(i);
     return line.trimmed();
 }
-} // namespace
 
 QString Fleet::header() const
 {
-    return columns({QStringLiteral("SERIAL"), QStringLiteral("STATE"), QStringLiteral("REACHABLE"),
-                    QStringLiteral("APP"), QStringLiteral("TECHNICIAN"), QStringLiteral("VALIDATION"),
-                    QStringLiteral("VERSION"), QStringLiteral("LAST SEEN")});
+    return columns({QStringLiteral("DEPOT"), QStringLiteral("SERIAL"), QStringLiteral("STATE"),
+                    QStringLiteral("REACHABLE"), QStringLiteral("APP"), QStringLiteral("TECHNICIAN"),
+                    QStringLiteral("VALIDATION"), QStringLiteral("VERSION"), QStringLiteral("LAST SEEN")});
+}
+
+QString Fleet::depotRow(const QString &depot) const
+{
+    const QString unknown = QStringLiteral("?");
+    return columns({depot, QStringLiteral("-"), QStringLiteral("depot down"), unknown, unknown, unknown, unknown,
+                    unknown, QStringLiteral("-")});
 }
 
 QString Fleet::row(const Validator &validator) const
 {
     const QString unknown = QStringLiteral("?");
-    return columns({validator.serial, state(validator), flagText(validator.link, "yes", "no"),
+    return columns({depotName(validator.depot), validator.serial, state(validator), flagText(validator.link, "yes", "no"),
                     flagText(validator.app, "up", "down"), flagText(validator.technician, "yes", "no"),
                     validator.validation.isEmpty() ? unknown : validator.validation,
                     validator.version.isEmpty() ? unknown : validator.version,

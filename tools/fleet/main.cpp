@@ -1,9 +1,11 @@
 #include "console.h"
+#include "exporter.h"
 #include "rollout.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <cmath>
@@ -72,20 +74,24 @@ int main(int argc, char *argv[])
             "  status [--watch]                      one line per validator; --watch: a line per change\n"
             "  set GROUP/NAME VALUE --id SERIAL|--all change a setting, read it back from each validator\n"
             "  get config|info|status --id SERIAL    one validator's settings, version or status\n"
+            "  exporter [--listen ADDR:PORT]         the table as Prometheus metrics on /metrics\n"
             "  update check|install --id SERIAL|--all [--version V] [--wave N|N%]\n"
             "                                        software roll-out through the device service; an\n"
             "                                        install goes in waves (default 10 %), the next once\n"
             "                                        the last reports the new version; one failure stops it\n\n"
+            "Several depots: -H once for each (HOST or HOST:PORT); the table merges them (not update).\n\n"
             "Exit status: 0 success (status: every validator up), 1 a validator failed, 2 usage,\n"
-            "3 the depot broker could not be reached."));
-    parser.addHelpOption();
+            "3 a depot broker could not be reached (status shows the others), 4 the depot knows no\n"
+            "validator, 5 the exporter cannot listen."));
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
     // -V as the application has it; -v is the log.
     // --version alone prints ours; with a value it names the version to roll out.
     const QCommandLineOption version("V", "Print the version and exit (also --version alone).");
     const QCommandLineOption target("version", "The software version to roll out (update; default: what each "
                                                "validator has pending).", "version");
     const QCommandLineOption wave("wave", "Validators per wave of an install, N or N% (default 10%).", "size", "10%");
-    const QCommandLineOption host({"H", "host"}, "Depot broker host (default localhost).", "hostname", "localhost");
+    const QCommandLineOption host({"H", "host"}, "Depot broker host, or HOST:PORT; repeatable, one per depot "
+                                                 "(default localhost).", "hostname");
     const QCommandLineOption port({"P", "port"}, "Depot broker port (default 8883 with --cafile, else 1883).", "port");
     const QCommandLineOption username({"u", "username"}, "MQTT user name.", "username");
     const QCommandLineOption password({"p", "password"},
@@ -102,23 +108,35 @@ int main(int argc, char *argv[])
                                               "show as never seen.", "file");
     const QCommandLineOption timeout("timeout", "Seconds to wait for the depot and for each answer (default 5).",
                                      "seconds", "5");
+    const QCommandLineOption listen("listen", QStringLiteral("Address and port of the exporter (default %1).")
+                                                      .arg(fleet::Exporter::DefaultListen), "address:port");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the MQTT client's log on stderr.");
-    parser.addOptions({version, target, wave, host, port, username, password, cafile, certfile, keyfile, insecure, id, all, watch, expect,
-                       timeout, verboseOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("status, set, get or update, and its arguments."));
+    parser.addOptions({help, version, target, wave, host, port, username, password, cafile, certfile, keyfile, insecure, id,
+                       all, watch, expect, timeout, listen, verboseOption});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("status, set, get, update or exporter, and its arguments."));
     const bool versionAlone = app.arguments().mid(1) == QStringList{QStringLiteral("--version")};
-    if (!versionAlone)
-        parser.process(app);
+    // Not process(): it exits 1 on a misspelt option, the code of a failed validator.
+    if (!versionAlone && !parser.parse(app.arguments()))
+        return usage(err, parser.errorText());
+    if (!versionAlone && parser.isSet(help)) {
+        out << parser.helpText();
+        out.flush();
+        return fleet::Success;
+    }
     if (versionAlone || parser.isSet(version)) {
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
         return fleet::Success;
     }
     verbose = parser.isSet(verboseOption);
+    // The client's debug line for each request is formatted only to be dropped otherwise: with
+    // thousands of validators that is a good part of a status.
+    if (!verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 
     fleet::Options options;
     options.lastClientWarning = [] { return lastWarning; };
-    fleet::Depot::Settings &depot = options.depot;
-    depot.host = parser.value(host);
+    fleet::Depot::Settings depot;
     depot.username = parser.value(username);
     depot.password = parser.isSet(password) ? parser.value(password) : qEnvironmentVariable("TESSIVO_FLEET_PASSWORD");
     depot.tls.caFile = parser.value(cafile);
@@ -138,6 +156,24 @@ int main(int argc, char *argv[])
     if (!ok || portNumber == 0 || portNumber > 65535)
         return usage(err, QStringLiteral("invalid port: ") + parser.value(port));
     depot.port = quint16(portNumber);
+    const QStringList hosts = parser.isSet(host) ? parser.values(host) : QStringList{QStringLiteral("localhost")};
+    for (const QString &name : hosts) {
+        fleet::Depot::Settings one = depot;
+        // HOST:PORT, but an IPv6 address alone has colons of its own.
+        const int colon = name.lastIndexOf(QLatin1Char(':'));
+        if (colon > 0 && name.count(QLatin1Char(':')) == 1) {
+            const uint own = name.mid(colon + 1).toUInt(&ok);
+            if (!ok || own == 0 || own > 65535)
+                return usage(err, QStringLiteral("invalid port: ") + name);
+            one.host = name.left(colon);
+            one.port = quint16(own);
+        } else {
+            one.host = name;
+        }
+        if (one.host.isEmpty())
+            return usage(err, QStringLiteral("invalid host: ") + name);
+        options.depots << one;
+    }
     const double seconds = parser.value(timeout).toDouble(&ok);
     if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
         return usage(err, QStringLiteral("invalid time-out: ") + parser.value(timeout));
@@ -159,6 +195,8 @@ int main(int argc, char *argv[])
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
     fleet::Console console(options, out, err);
+    if (parser.isSet(listen) && command != QLatin1String("exporter"))
+        return usage(err, QStringLiteral("--listen is for the exporter"));
     if (command == QLatin1String("status") && args.size() == 1) {
         if (!ids.isEmpty() || parser.isSet(all))
             return usage(err, QStringLiteral("status shows every validator; --id and --all are for set and get"));
@@ -166,12 +204,34 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(watch))
         return usage(err, QStringLiteral("--watch is for status"));
+    if (command == QLatin1String("exporter") && args.size() == 1) {
+        if (!ids.isEmpty() || parser.isSet(all))
+            return usage(err, QStringLiteral("the exporter shows every validator; --id and --all are for set and get"));
+        QHostAddress address;
+        quint16 listenPort = 0;
+        if (!fleet::Exporter::parseListen(parser.isSet(listen) ? parser.value(listen) : fleet::Exporter::DefaultListen,
+                                          &address, &listenPort))
+            return usage(err, QStringLiteral("invalid --listen, ADDR:PORT as in 127.0.0.1:9738: ") + parser.value(listen));
+        fleet::Exporter exporter(console);
+        QString problem;
+        if (!exporter.listen(address, listenPort, &problem)) {
+            err << "tessivo-fleet: cannot listen on "
+                << (parser.isSet(listen) ? parser.value(listen) : fleet::Exporter::DefaultListen) << ": " << problem
+                << Qt::endl;
+            return fleet::CannotListen;
+        }
+        console.follow();
+        return app.exec();
+    }
     if (command == QLatin1String("set") && args.size() == 3) {
         if (ids.isEmpty() == !parser.isSet(all))
             return usage(err, QStringLiteral("set needs either --id SERIAL or --all"));
         return console.set(args.at(1), args.at(2), ids, parser.isSet(all));
     }
     if (command == QLatin1String("update") && args.size() == 2) {
+        // A roll-out follows its waves through one depot; each garage rolls out on its own.
+        if (options.depots.size() > 1)
+            return usage(err, QStringLiteral("update goes through one depot: give -H once"));
         fleet::Rollout::Plan plan;
         if (args.at(1) != QLatin1String("check") && args.at(1) != QLatin1String("install"))
             return usage(err, QStringLiteral("update check or update install, not update ") + args.at(1));

@@ -72,7 +72,7 @@ Rollout::Rollout(const Options &options, QTextStream &out, QTextStream &err, QOb
     , m_options(options)
     , m_out(out)
     , m_err(err)
-    , m_depot(options.depot, Fleet::topics() + deviceTopics())
+    , m_depot(options.depots.value(0), Fleet::topics() + deviceTopics())
 {
     connect(&m_depot, &Depot::message, this, &Rollout::onMessage);
     connect(&m_fleet, &Fleet::skipped, this, [this](const QString &line) { m_err << line << Qt::endl; });
@@ -129,7 +129,7 @@ bool Rollout::open()
         return true;
     }
     const QString warning = m_options.lastClientWarning ? m_options.lastClientWarning() : QString();
-    m_err << "cannot reach the depot broker " << m_options.depot.host << ':' << m_options.depot.port << " within "
+    m_err << "cannot reach the depot broker " << m_options.depots.value(0).host << ':' << m_options.depots.value(0).port << " within "
           << m_options.timeoutMs / 1000.0 << " s" << (warning.isEmpty() ? QString() : QStringLiteral(": ") + warning)
           << Qt::endl;
     return false;
