@@ -175,6 +175,8 @@ QtObject {
     readonly property int settingsButtonPointSize: 12
     readonly property int fieldPointSize: 12
     readonly property int valueFieldWidth: 230
+    readonly property int revealButtonSize: 40
+    readonly property int revealIconSize: 22
     readonly property int comboWidth: 230
     readonly property int spinWidth: 200
     readonly property int indicatorSize: 22

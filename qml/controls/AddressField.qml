@@ -2,13 +2,12 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
 import ".."
-import "status.js" as Status
 
-// A field for one dotted IPv4 address; red while it holds anything else but nothing.
+// A field for one dotted IPv4 address; red while the page finds its text not acceptable.
 TextField {
     id: root
 
-    readonly property bool acceptable: Status.isEmptyOrIPv4(text)
+    property bool acceptable: true
 
     width: Theme.valueFieldWidth
     font.pointSize: Theme.fieldPointSize

@@ -110,8 +110,10 @@ Popup {
                         horizontalAlignment: Text.AlignHCenter
                         verticalAlignment: Text.AlignVCenter
                     }
+                    // Which button it is, not what it reads: a label is the translator's.
+                    readonly property bool isYes: index === 0
                     onClicked: {
-                        if (text === root.dynTr + qsTr("Yes"))
+                        if (isYes)
                             root.buttonYesPressed()
                         else
                             root.buttonNoPressed()

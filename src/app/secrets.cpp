@@ -115,11 +115,14 @@ QString maskedUrl(const QUrl &url)
 
 QString maskedUrlText(const QString &text)
 {
-    // "//user:password@": everything between the user's colon and the last "@" before the
-    // authority ends is the password.
-    static const QRegularExpression userInfo(QStringLiteral("(//[^:@/?#\\s]*:)[^/?#\\s]*@"));
+    // "user:password@host": the password may hold any sign, "/", "?", "#", "@", blanks and
+    // escapes included, so it runs from the user's colon to the last "@" of the line, which is
+    // the one before the host. The user starts after the scheme's "//", or at the start of a
+    // text without one ("obc:pw@10.1.1.2"). A path or query holding an "@" is masked with it:
+    // more hidden than needed, never less.
+    static const QRegularExpression userInfo(QStringLiteral("(^|//)([^:@/?#\\s]*:)(?!//).*@"));
     QString result = text;
-    result.replace(userInfo, QStringLiteral("\\1") + Mask + QLatin1Char('@'));
+    result.replace(userInfo, QStringLiteral("\\1\\2") + Mask + QLatin1Char('@'));
     return result;
 }
 

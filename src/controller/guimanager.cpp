@@ -10,6 +10,7 @@
 #include "network/connection.h"
 #include "network/ethernet.h"
 #include "network/ipv4.h"
+#include "settingtable.h"
 #include "validation/transaction.h"
 
 #include <QCoreApplication>
@@ -398,35 +399,6 @@ void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &fr
 // to store a value its readers understand) are refused, key by key, with a warning.
 QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
 {
-    enum class Kind { Text, NonEmptyText, Boolean, Integer };
-    struct Rule
-    {
-        Kind kind;
-        qint64 min;
-        qint64 max;
-    };
-    static const QHash<QString, Rule> rules = {
-        {QStringLiteral("log/level"), {Kind::Integer, 0, 4}},
-        {QStringLiteral("log/syslog"), {Kind::Boolean, 0, 0}},
-        {QStringLiteral("log/stderr"), {Kind::Boolean, 0, 0}},
-        {QStringLiteral("log/color"), {Kind::Boolean, 0, 0}},
-        {QStringLiteral("mqtt/host"), {Kind::NonEmptyText, 0, 0}},
-        {QStringLiteral("mqtt/port"), {Kind::Integer, 1, 65535}},
-        {QStringLiteral("mqtt/username"), {Kind::Text, 0, 0}},
-        {QStringLiteral("mqtt/password"), {Kind::Text, 0, 0}},
-        {QStringLiteral("mqtt/base"), {Kind::NonEmptyText, 0, 0}},
-        {QStringLiteral("gui/settingsPin"), {Kind::NonEmptyText, 0, 0}},
-        {QStringLiteral("gui/showCursor"), {Kind::Boolean, 0, 0}},
-        {QStringLiteral("gui/deviceId"), {Kind::NonEmptyText, 0, 0}},
-        {QStringLiteral("gui/locale"), {Kind::NonEmptyText, 0, 0}},
-        {QStringLiteral("gui/displayOffMin"), {Kind::Integer, 0, 24 * 60}},
-        {QStringLiteral("gui/shutdownDelaySec"), {Kind::Integer, 0, 24 * 3600}},
-        {QStringLiteral("gui/showErrorDesc"), {Kind::Boolean, 0, 0}},
-        {QStringLiteral("gui/screenSaverBg"), {Kind::NonEmptyText, 0, 0}},
-        {QStringLiteral("gui/screenSaverImg"), {Kind::Text, 0, 0}},
-        {QStringLiteral("gui/animSwitchSec"), {Kind::Integer, 0, 3600 * 1000}},
-    };
-
     QJsonObject accepted;
     for (auto group = json.constBegin(); group != json.constEnd(); ++group) {
         if (!group.value().isObject())
@@ -436,29 +408,7 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
         for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
             const QString key = group.key() + QLatin1Char('/') + member.key();
             const QJsonValue value = member.value();
-            const auto rule = rules.constFind(key);
-            bool ok = true;
-            if (rule != rules.constEnd()) {
-                switch (rule->kind) {
-                case Kind::Text:
-                    ok = value.isString();
-                    break;
-                case Kind::NonEmptyText:
-                    ok = value.isString() && !value.toString().trimmed().isEmpty();
-                    break;
-                case Kind::Boolean:
-                    ok = value.isBool();
-                    break;
-                case Kind::Integer: {
-                    // The range first: a double beyond 64 bits converted to an integer is undefined.
-                    const double number = value.toDouble();
-                    ok = value.isDouble() && number >= double(rule->min) && number <= double(rule->max)
-                            && std::trunc(number) == number;
-                    break;
-                }
-                }
-            }
-            if (ok) {
+            if (settingtable::accepts(key, value)) {
                 kept.insert(member.key(), value);
             } else {
                 // The value as it came, in JSON notation ("1884" with its quotes); never a secret.
@@ -764,21 +714,43 @@ void GUIManager::setShowErrorDesc(bool show)
         m_config.set(QStringLiteral("gui/showErrorDesc"), show);
 }
 
+int GUIManager::settingMinimum(const QString &key) const
+{
+    const settingtable::Setting *setting = settingtable::find(key);
+    return setting ? int(setting->minimum) : 0;
+}
+
+int GUIManager::settingMaximum(const QString &key) const
+{
+    const settingtable::Setting *setting = settingtable::find(key);
+    return setting ? int(setting->maximum) : 0;
+}
+
+// The pages stay within the table's ranges; anything else calling a setter is refused as a
+// remote value would be.
+bool GUIManager::inRange(const QString &key, int value) const
+{
+    if (settingtable::inRange(key, value))
+        return true;
+    qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << value;
+    return false;
+}
+
 void GUIManager::setDisplayOffMin(int minutes)
 {
-    if (minutes != displayOffMin())
+    if (minutes != displayOffMin() && inRange(QStringLiteral("gui/displayOffMin"), minutes))
         m_config.set(QStringLiteral("gui/displayOffMin"), minutes);
 }
 
 void GUIManager::setShutdownDelaySec(int seconds)
 {
-    if (seconds != shutdownDelaySec())
+    if (seconds != shutdownDelaySec() && inRange(QStringLiteral("gui/shutdownDelaySec"), seconds))
         m_config.set(QStringLiteral("gui/shutdownDelaySec"), seconds);
 }
 
 void GUIManager::setAnimSwitchSec(int value)
 {
-    if (value != animSwitchSec())
+    if (value != animSwitchSec() && inRange(QStringLiteral("gui/animSwitchSec"), value))
         m_config.set(QStringLiteral("gui/animSwitchSec"), value);
 }
 
@@ -907,9 +879,11 @@ void GUIManager::loadDeviceId()
     QTextStream stream(content);
     QString line;
     while (stream.readLineInto(&line)) {
+        // A line of blanks is no number: the first line with something on it is.
+        line = line.trimmed();
         if (line.isEmpty())
             continue;
-        m_deviceId = line.trimmed();
+        m_deviceId = line;
         emit deviceIdChanged();
         break;
     }
@@ -1007,13 +981,16 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
     }
 
     QStringList applied;
+    // Parts refused for what they hold (a URL or an address that is not one): nothing of them
+    // is sent, and the technician is told which.
+    QStringList refused;
     // Parts whose request could not be sent (no broker): the technician must not be told they
     // were applied.
     QStringList notSent;
     if (data.contains(QStringLiteral("validator"))) {
         const QString text = data.value(QStringLiteral("validator")).toObject().value(QStringLiteral("obc")).toString();
-        const QUrl url = QUrl::fromUserInput(text);
-        if (url.isValid() && !url.isEmpty()) {
+        const QUrl url = ValidatorConfig::brokerUrl(text);
+        if (!url.isEmpty()) {
             qInfo().noquote().nospace() << Tag << "Applying Validator configuration";
             applied.append(QStringLiteral("OBC : %1").arg(secrets::maskedUrl(url)));
             m_validator.config()->setObuUrl(url);
@@ -1021,6 +998,7 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
                 notSent.append(QStringLiteral("Validator configuration not sent"));
         } else {
             qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << secrets::maskedUrlText(text);
+            refused.append(QStringLiteral("OBC URL is not valid : %1").arg(secrets::maskedUrlText(text)));
         }
     }
 
@@ -1043,26 +1021,37 @@ void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
             applied.append(QStringLiteral("DNS #0 : %1").arg(dns0));
             applied.append(QStringLiteral("DNS #1 : %1").arg(dns1));
             const bool manual = method == QLatin1String("manual");
-            ethernet->setMethod(manual ? QStringLiteral("manual") : QStringLiteral("auto"));
-            IPv4 *config = ethernet->config();
-            config->setAddress(manual ? address : QString());
-            config->setMask(manual ? netmask : QString());
-            config->setGateway(manual ? gateway : QString());
-            config->setDns0(manual ? dns0 : QString());
-            config->setDns1(manual ? dns1 : QString());
-            qInfo().noquote().nospace() << Tag << "Applying Ethernet configuration to eth0";
-            if (!ethernet->save())
-                notSent.append(QStringLiteral("Ethernet configuration not sent"));
+            const QString chosen = manual ? QStringLiteral("manual") : QStringLiteral("auto");
+            const QString failure = ethernet->configFailure(chosen, address, netmask, gateway, dns0, dns1);
+            if (!failure.isEmpty()) {
+                // The record stays as the service reported it: the page shows nothing unsent.
+                qWarning().noquote().nospace() << Tag << "WARN: Ethernet configuration not applied : " << failure;
+                refused.append(failure);
+            } else {
+                ethernet->setMethod(chosen);
+                IPv4 *config = ethernet->config();
+                config->setAddress(manual ? address : QString());
+                config->setMask(manual ? netmask : QString());
+                config->setGateway(manual ? gateway : QString());
+                config->setDns0(manual ? dns0 : QString());
+                config->setDns1(manual ? dns1 : QString());
+                qInfo().noquote().nospace() << Tag << "Applying Ethernet configuration to eth0";
+                if (!ethernet->save())
+                    notSent.append(QStringLiteral("Ethernet configuration not sent"));
+            }
         } else {
             qWarning().noquote().nospace() << Tag << "WARN: Active ethernet interface is not 'eth0' : "
                                            << ethernet->interface();
         }
     }
 
-    if (!notSent.isEmpty()) {
-        qWarning().noquote().nospace() << Tag << "WARN: Maintenance barcode not applied : " << notSent.join(QStringLiteral(", "));
-        m_inspector.audioPlay(InvalidSound);
-        emit barcodeConfigurationFailed(notSent + applied);
+    if (!refused.isEmpty() || !notSent.isEmpty()) {
+        qWarning().noquote().nospace() << Tag << "WARN: Maintenance barcode not applied : "
+                                       << (refused + notSent).join(QStringLiteral(", "));
+        // A refused code gets no tone at all: no sign of success where nothing was sent.
+        if (!notSent.isEmpty())
+            m_inspector.audioPlay(InvalidSound);
+        emit barcodeConfigurationFailed(refused + notSent + applied);
     } else if (!applied.isEmpty()) {
         m_inspector.audioPlay(ValidSound);
         m_board.setLedValid();

@@ -98,6 +98,11 @@ public:
 
     QString validatorReason() const;
 
+    // The range of an integer setting ("gui/displayOffMin"), as the pages offer it and
+    // "/config/set" accepts it.
+    Q_INVOKABLE int settingMinimum(const QString &key) const;
+    Q_INVOKABLE int settingMaximum(const QString &key) const;
+
     // The QML engine, for tests and tools that look at the scene.
     QQmlApplicationEngine &engine() { return m_engine; }
     manager::MqttClient &mqttClient() { return m_mqtt; }
@@ -176,6 +181,7 @@ private:
     bool saveDeviceId();
     QString baseTopic() const;
     QJsonObject acceptableConfiguration(const QJsonObject &json) const;
+    bool inRange(const QString &key, int value) const;
 
     QString m_screen;
     QString m_deviceId;

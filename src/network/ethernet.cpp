@@ -60,8 +60,27 @@ void Ethernet::reset()
     m_client.publish(QByteArrayLiteral("{}"), m_topic + QLatin1String("/config/get"), 0, false);
 }
 
+QString Ethernet::configFailure(const QString &method, const QString &address, const QString &netmask,
+                                const QString &gateway, const QString &dns0, const QString &dns1) const
+{
+    if (method != QLatin1String(ManualMethod))
+        return QString();
+    return IPv4::manualFailure(address, netmask, gateway, dns0, dns1);
+}
+
+bool Ethernet::isEmptyOrDotted(const QString &text) const
+{
+    return text.isEmpty() || IPv4::isDotted(text);
+}
+
 bool Ethernet::save()
 {
+    const QString failure = configFailure(m_method, m_config.address(), m_config.mask(), m_config.gateway(),
+                                          m_config.dns0(), m_config.dns1());
+    if (!failure.isEmpty()) {
+        qWarning().noquote().nospace() << Tag << "WARN: Configuration not sent : " << failure;
+        return false;
+    }
     qInfo().noquote().nospace() << Tag << "Saving configuration";
     qInfo().noquote().nospace() << Tag << Rule;
     qInfo().noquote().nospace() << Tag << "Method  : " << m_method;

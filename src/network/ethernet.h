@@ -13,7 +13,8 @@ class MqttClient;
 // The wired ethernet interface as the network service reports it (state and current IPv4
 // settings), and its configuration: "auto" (the service obtains an address itself) or
 // "manual" (fixed address, netmask, gateway and two DNS servers). The settings page and the
-// maintenance barcode edit `method` and `config` in place, then call save(); the properties
+// maintenance barcode check their texts with configFailure(), edit `method` and `config` in
+// place, then call save(), which sends nothing that fails the same check; the properties
 // follow only when the service reports the new configuration.
 class Ethernet : public QObject
 {
@@ -41,6 +42,13 @@ public:
     IPv4 *config() { return &m_config; }
 
     void setMethod(const QString &method);
+
+    // The first reason why these settings cannot be sent, or "" when they can; only a manual
+    // configuration is checked, as in "auto" the service chooses the addresses itself.
+    Q_INVOKABLE QString configFailure(const QString &method, const QString &address, const QString &netmask,
+                                      const QString &gateway, const QString &dns0, const QString &dns1) const;
+    // What an address field may hold at all: nothing, or a dotted address.
+    Q_INVOKABLE bool isEmptyOrDotted(const QString &text) const;
 
 public slots:
     void reset();

@@ -1,5 +1,7 @@
 #include "ipv4.h"
 
+#include <QRegularExpression>
+
 namespace {
 const char AddressKey[] = "address";
 const char NetmaskKey[] = "netmask";
@@ -75,6 +77,34 @@ bool IPv4::matches(const QVariantMap &map) const
             return false;
     }
     return true;
+}
+
+bool IPv4::isDotted(const QString &text)
+{
+    static const QRegularExpression dotted(QStringLiteral(
+            "^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])(\\.(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])){3}$"));
+    return dotted.match(text).hasMatch();
+}
+
+QString IPv4::manualFailure(const QString &address, const QString &netmask, const QString &gateway,
+                            const QString &dns0, const QString &dns1)
+{
+    const auto emptyOrDotted = [](const QString &text) { return text.isEmpty() || isDotted(text); };
+    if (address.isEmpty())
+        return QStringLiteral("IPv4 address cannot be empty in 'manual' mode");
+    if (netmask.isEmpty())
+        return QStringLiteral("IPv4 netmask cannot be empty in 'manual' mode");
+    if (!isDotted(address))
+        return QStringLiteral("IPv4 address is not a valid IP address");
+    if (!isDotted(netmask))
+        return QStringLiteral("IPv4 netmask is not a valid IP address");
+    if (!emptyOrDotted(gateway))
+        return QStringLiteral("IPv4 gateway is not a valid IP address");
+    if (!emptyOrDotted(dns0))
+        return QStringLiteral("IPv4 DNS #0 is not a valid IP address");
+    if (!emptyOrDotted(dns1))
+        return QStringLiteral("IPv4 DNS #1 is not a valid IP address");
+    return QString();
 }
 
 QString IPv4::value(const char *key) const

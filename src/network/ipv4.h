@@ -6,8 +6,8 @@
 
 // The IPv4 settings of one interface. The values live in one map under the network service's
 // own keys ("address", "netmask", "gateway", "dns0", "dns1"), so that a record converts to and
-// from the service's JSON without loss. Nothing here checks the dotted form: the settings page
-// does that before it writes.
+// from the service's JSON without loss. The record keeps whatever it is given; the checks of
+// the dotted form, which every writer runs before it writes, are the two functions below.
 class IPv4 : public QObject
 {
     Q_OBJECT
@@ -34,6 +34,14 @@ public:
     // and equal. A service object with a missing or extra key, or a value that is not text,
     // therefore never matches, and the caller applies it again.
     bool matches(const QVariantMap &map) const;
+
+    // Four numbers 0 to 255 joined by dots, none with a leading zero ("10.0.0.1", not
+    // "10.0.0.01").
+    static bool isDotted(const QString &text);
+    // The first reason why the five texts are no fixed configuration, or "" when they are one:
+    // address and netmask required, gateway and DNS servers optional, every one dotted.
+    static QString manualFailure(const QString &address, const QString &netmask, const QString &gateway,
+                                 const QString &dns0, const QString &dns1);
 
 public slots:
     void setAddress(const QString &address);

@@ -149,6 +149,10 @@ void TestKeyboard::keysTypeIntoField_data()
     QTest::newRow("punctuation and space")
         << QStringList{"key_period", "key_colon", "key_slash", "key_minus", "key_underscore", "key_space"}
         << ".:/-_ ";
+    QTest::newRow("symbols and back to letters")
+        << QStringList{"key_symbols", "key_@", "key_#", "key_symbols", "key_a"} << "@#a";
+    QTest::newRow("an address with a user")
+        << QStringList{"key_o", "key_b", "key_u", "key_symbols", "key_@", "key_symbols", "key_h"} << "obu@h";
 }
 
 // Each key types its character at the cursor, and the field keeps focus throughout.
@@ -191,10 +195,13 @@ void TestKeyboard::everySignReachesField()
         tap(keyLabelled(item("inputPanel"), sign));
     }
     QTRY_COMPARE(item("field")->property("text").toString(), signs);
+    // The last sign, "~", left the symbols layer up.
+    QVERIFY(keyLabelled(item("inputPanel"), QStringLiteral("@")));
     qGuiApp->inputMethod()->hide();
     QTRY_VERIFY(!item("inputPanel")->isVisible());
     focusField();
     QVERIFY(keyLabelled(item("inputPanel"), QStringLiteral("q")));
+    QVERIFY(!keyLabelled(item("inputPanel"), QStringLiteral("@")));
 }
 
 // Enter reaches the field as Return, so the page treats it as its save action.

@@ -577,12 +577,16 @@ void TestNetwork::saveSendsWhatTheSceneSet_data()
     QTest::newRow("auto sends empty addresses") << "auto" << full << none;
     QTest::newRow("other method is not manual") << "Manual" << full << none;
     const QStringList hostile = {"\", \"method\": \"auto", "}{", "\\\"\\", "1.2.3.4\n\"dns0\": \"x\"", "\u00e9\u4e2d\U0001F600\t\x01"};
-    QTest::newRow("manual, hostile fields") << "manual" << hostile << hostile;
+    // Refused before anything is sent: an empty list.
+    QTest::newRow("manual, hostile fields") << "manual" << hostile << QStringList();
+    QTest::newRow("manual, bad gateway") << "manual" << QStringList{"10.1.2.3", "255.255.0.0", "10.1.0.256", "", ""}
+                                         << QStringList();
     QTest::newRow("hostile method") << "auto\", \"address\": \"6.6.6.6" << full << none;
 }
 
 // save() sends one JSON object of seven texts: the reported interface, the method and, in
-// "manual" only, the five fields exactly as typed; it changes no property.
+// "manual" only, the five fields exactly as typed; it changes no property. Manual fields that
+// are no addresses send nothing, with a warning.
 void TestNetwork::saveSendsWhatTheSceneSet()
 {
     QFETCH(QString, method);
@@ -600,7 +604,17 @@ void TestNetwork::saveSendsWhatTheSceneSet()
 
     ChangeLog changes = watchAll();
     m_service->clear();
-    ethernet->save();
+    m_log->clear();
+    if (sent.isEmpty()) {
+        QVERIFY(!ethernet->save());
+        const QString failure = IPv4::manualFailure(fields.at(0), fields.at(1), fields.at(2), fields.at(3), fields.at(4));
+        QVERIFY(!failure.isEmpty());
+        QCOMPARE(m_log->count("[Network][Ethernet] WARN: Configuration not sent : " + failure), 1);
+        QVERIFY(!m_service->waitFor(ConfigSetTopic, 1, 300));
+        QCOMPARE(changes.fired(), QStringList());
+        return;
+    }
+    QVERIFY(ethernet->save());
     QVERIFY(m_service->waitFor(ConfigSetTopic));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(m_service->payloads(ConfigSetTopic).last(), &error);

@@ -37,6 +37,7 @@ private slots:
     void samSignalsOnlyOnChange();
     void barcodeAppliesOnlyPresentMembers();
     void configSignalsOnlyOnChange();
+    void configUrlFromPartsKeepsEverySign();
 };
 
 void TestValidatorRecords::readerStateNamesAndEnabled_data()
@@ -253,6 +254,34 @@ void TestValidatorRecords::configSignalsOnlyOnChange()
     config.setPassbackSecs(30);
     QCOMPARE(url.count(), 2);
     QCOMPARE(secs.count(), 1);
+}
+
+// User and password made of every printable sign come back from the URL built of the page's
+// parts, and that URL passes the check a barcode's text gets; parts that make no URL change
+// nothing.
+void TestValidatorRecords::configUrlFromPartsKeepsEverySign()
+{
+    QString signs;
+    for (char c = ' '; c <= '~'; ++c)
+        signs += QLatin1Char(c);
+    ValidatorConfig config;
+    QVERIFY(config.setObuParts(QStringLiteral("obu.local"), QStringLiteral("8883"), signs, signs));
+    const QUrl url = config.obuUrl();
+    QCOMPARE(url.scheme(), QStringLiteral("mqtt"));
+    QCOMPARE(config.obuUserName(), signs);
+    QCOMPARE(config.obuPassword(), signs);
+    QCOMPARE(config.obuHost(), QStringLiteral("obu.local"));
+    QCOMPARE(config.obuPort(), QStringLiteral("8883"));
+    QCOMPARE(ValidatorConfig::brokerUrl(url.toString(QUrl::FullyEncoded)), url);
+
+    QSignalSpy changed(&config, &ValidatorConfig::obuUrlChanged);
+    for (const char *port : {"0", "65536", "-1", "x"})
+        QVERIFY2(!config.setObuParts(QStringLiteral("obu.local"), QLatin1String(port), QString(), QString()), port);
+    for (const char *host : {"", "obu local", "obu/x", "obu@x"})
+        QVERIFY2(!config.setObuParts(QLatin1String(host), QString(), QString(), QString()), host);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(config.setObuParts(QStringLiteral("10.0.0.2"), QString(), QString(), QString()));
+    QCOMPARE(config.obuUrl().toString(), QStringLiteral("mqtt://10.0.0.2"));
 }
 
 QTEST_GUILESS_MAIN(TestValidatorRecords)

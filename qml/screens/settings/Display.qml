@@ -95,8 +95,8 @@ SettingsPane {
             toolTip: "The interval, in minutes, after which \nthe display will turn off , if in Out-\nof-Order or Out-of-Service state."
             SettingsSpinBox {
                 objectName: "displayOffSpin"
-                from: 0
-                to: 86400
+                from: manager.settingMinimum("gui/displayOffMin")
+                to: manager.settingMaximum("gui/displayOffMin")
                 stepSize: 1
                 value: manager.displayOffMin
                 onValueModified: manager.displayOffMin = value

@@ -3,7 +3,6 @@ import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
 import "../.."
 import "../../controls"
-import "../../controls/status.js" as Status
 
 // The wired interface's configuration. Nothing reaches the interface record before "Save",
 // and "Save" sends nothing while a check fails: the first failure is shown and the typing stays.
@@ -18,9 +17,14 @@ SettingsPane {
     property string mode: ethernet && ethernet.method === "manual" ? "manual" : "auto"
     readonly property bool manual: mode === "manual"
 
+    // The ethernet object's own checks, the ones a maintenance barcode passes too.
+    function acceptable(text) {
+        return !ethernet || ethernet.isEmptyOrDotted(text)
+    }
+
     function save() {
         Qt.inputMethod.hide()
-        var failure = Status.ethernetFailure(mode, address.text, netmask.text, gateway.text, dns0.text, dns1.text)
+        var failure = ethernet.configFailure(mode, address.text, netmask.text, gateway.text, dns0.text, dns1.text)
         if (failure !== "") {
             refusal.text = failure
             refusal.open()
@@ -53,23 +57,23 @@ SettingsPane {
         }
         FieldRow {
             title: "IPV4 Address"
-            AddressField { id: address; enabled: root.manual; objectName: "ethAddressField"; text: root.config ? root.config.address : "" }
+            AddressField { id: address; acceptable: root.acceptable(text); enabled: root.manual; objectName: "ethAddressField"; text: root.config ? root.config.address : "" }
         }
         FieldRow {
             title: "IPV4 Netmask"
-            AddressField { id: netmask; enabled: root.manual; objectName: "ethNetmaskField"; text: root.config ? root.config.mask : "" }
+            AddressField { id: netmask; acceptable: root.acceptable(text); enabled: root.manual; objectName: "ethNetmaskField"; text: root.config ? root.config.mask : "" }
         }
         FieldRow {
             title: "IPV4 Gateway"
-            AddressField { id: gateway; enabled: root.manual; objectName: "ethGatewayField"; text: root.config ? root.config.gateway : "" }
+            AddressField { id: gateway; acceptable: root.acceptable(text); enabled: root.manual; objectName: "ethGatewayField"; text: root.config ? root.config.gateway : "" }
         }
         FieldRow {
             title: "DNS #0"
-            AddressField { id: dns0; enabled: root.manual; objectName: "ethDns0Field"; text: root.config ? root.config.dns0 : "" }
+            AddressField { id: dns0; acceptable: root.acceptable(text); enabled: root.manual; objectName: "ethDns0Field"; text: root.config ? root.config.dns0 : "" }
         }
         FieldRow {
             title: "DNS #1"
-            AddressField { id: dns1; enabled: root.manual; objectName: "ethDns1Field"; text: root.config ? root.config.dns1 : "" }
+            AddressField { id: dns1; acceptable: root.acceptable(text); enabled: root.manual; objectName: "ethDns1Field"; text: root.config ? root.config.dns1 : "" }
         }
     }
 

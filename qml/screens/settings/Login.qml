@@ -4,7 +4,8 @@ import QtQuick.Controls.Material 2.15
 import "../.."
 import "../../controls"
 
-// The technician's PIN entry, below the passenger header. The PIN shows as typed; a refused
+// The technician's PIN entry, below the passenger header. The PIN shows as one dot per digit,
+// since passengers see the screen and screenshots are taken of it; a refused
 // one shakes the pad and is cleared, an accepted one opens the settings. After too many wrong
 // PINs the pad is off and the PIN line counts down the seconds until it takes PINs again.
 Item {
@@ -62,10 +63,10 @@ Item {
                 anchors.right: parent.right
                 anchors.verticalCenter: parent.verticalCenter
                 text: root.locked ? manager.dynTr + qsTr("Try again in %1 s").arg(root.lockSeconds)
-                                  : root.pin === "" ? manager.dynTr + qsTr("Pin") : root.pin
+                                  : root.pin === "" ? manager.dynTr + qsTr("Pin") : "\u2022".repeat(root.pin.length)
                 color: root.locked ? Theme.errorTint : root.pin === "" ? Theme.pinPlaceholder : root.Material.foreground
                 font.pointSize: Theme.pinPointSize
-                // A long PIN loses its first digits; the wait, in any language, shrinks to fit.
+                // A long PIN loses its first dots; the wait, in any language, shrinks to fit.
                 elide: root.locked ? Text.ElideNone : Text.ElideLeft
                 fontSizeMode: root.locked ? Text.HorizontalFit : Text.FixedSize
                 minimumPointSize: Theme.pinMinPointSize
