@@ -20,6 +20,7 @@ const QVariantMap GUIManager::Defaults = {
     {QStringLiteral("gui/screenSaverBg"), QStringLiteral("black")},
     {QStringLiteral("gui/screenSaverImg"), QStringLiteral("qrc:/qml/images/Icons/orvo.png")},
     {QStringLiteral("gui/animSwitchSec"), 0},
+    {QStringLiteral("gui/rotation"), 0},
     {QStringLiteral("topics/barcode"), QStringLiteral("orvo/barcode")},
     {QStringLiteral("topics/blm"), QStringLiteral("orvo/blm")},
     {QStringLiteral("topics/board"), QStringLiteral("orvo/board")},

@@ -74,6 +74,12 @@ constexpr qint64 LongestTimerMs = 2000000000;
 // A serial number is one short line; the file holding it is never near this.
 constexpr int LargestSerialNumberFile = 4096;
 
+// The angles a panel can be mounted at, clockwise from the scene's own portrait.
+bool isPanelAngle(int degrees)
+{
+    return degrees == 0 || degrees == 90 || degrees == 180 || degrees == 270;
+}
+
 // Deny reasons that mean "validated already" rather than "refused".
 constexpr int TicketAlreadyValidated = 103;
 constexpr int CardAlreadyValidated = 207;
@@ -199,6 +205,8 @@ void GUIManager::initConfig()
     connect(&m_config, &Config::configChanged, this, &GUIManager::onConfigChanged);
     connect(&m_config, &Config::configFileChanged, this, &GUIManager::onConfigFileChanged);
     m_config.print();
+    // Before the scene: its first frame is already drawn at the panel's angle.
+    updateRotation();
 }
 
 void GUIManager::initQml()
@@ -371,6 +379,8 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
         Kind kind;
         qint64 min;
         qint64 max;
+        // Only every step-th whole number from min is allowed.
+        qint64 step = 1;
     };
     static const QHash<QString, Rule> rules = {
         {QStringLiteral("log/level"), {Kind::Integer, 0, 4}},
@@ -392,6 +402,7 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
         {QStringLiteral("gui/screenSaverBg"), {Kind::NonEmptyText, 0, 0}},
         {QStringLiteral("gui/screenSaverImg"), {Kind::Text, 0, 0}},
         {QStringLiteral("gui/animSwitchSec"), {Kind::Integer, 0, 3600 * 1000}},
+        {QStringLiteral("gui/rotation"), {Kind::Integer, 0, 270, 90}},
     };
 
     QJsonObject accepted;
@@ -420,7 +431,7 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
                     // The range first: a double beyond 64 bits converted to an integer is undefined.
                     const double number = value.toDouble();
                     ok = value.isDouble() && number >= double(rule->min) && number <= double(rule->max)
-                            && std::trunc(number) == number;
+                            && std::trunc(number) == number && (qint64(number) - rule->min) % rule->step == 0;
                     break;
                 }
                 }
@@ -749,6 +760,32 @@ void GUIManager::setAnimSwitchSec(int value)
         m_config.set(QStringLiteral("gui/animSwitchSec"), value);
 }
 
+void GUIManager::setRotation(int degrees)
+{
+    if (degrees == rotation())
+        return;
+    if (!isPanelAngle(degrees)) {
+        qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : gui/rotation = " << degrees;
+        return;
+    }
+    m_config.set(QStringLiteral("gui/rotation"), degrees);
+}
+
+bool GUIManager::updateRotation()
+{
+    const QVariant value = m_config.get(QStringLiteral("gui/rotation"));
+    bool ok = false;
+    int degrees = value.toInt(&ok);
+    if (!ok || !isPanelAngle(degrees)) {
+        qWarning().noquote().nospace() << Tag << "WARN: Invalid rotation : " << value.toString() << ", using 0";
+        degrees = 0;
+    }
+    if (degrees == m_rotation)
+        return false;
+    m_rotation = degrees;
+    return true;
+}
+
 void GUIManager::onConfigChanged(const QVariantMap &changes)
 {
     qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
@@ -801,6 +838,10 @@ void GUIManager::onConfigChanged(const QVariantMap &changes)
     if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
         qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << value("gui/animSwitchSec").toInt() << " msec(s)";
         emit animSwitchSecChanged();
+    }
+    if (changes.contains(QStringLiteral("gui/rotation")) && updateRotation()) {
+        qInfo().noquote().nospace() << Tag << "Rotation changed : " << m_rotation << " deg";
+        emit rotationChanged();
     }
     if (anyKeyMatches(logKey)) {
         qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";

@@ -45,6 +45,8 @@ class GUIManager : public QObject
     Q_PROPERTY(manager::Update *update READ update NOTIFY updateChanged)
     Q_PROPERTY(manager::Clock *clock READ clock NOTIFY clockChanged)
     Q_PROPERTY(int animSwitchSec READ animSwitchSec WRITE setAnimSwitchSec NOTIFY animSwitchSecChanged)
+    // How far the scene is turned on the panel, clockwise: 0, 90, 180 or 270 degrees.
+    Q_PROPERTY(int rotation READ rotation WRITE setRotation NOTIFY rotationChanged)
     // The Login page shows the lock-out after wrong PINs from it.
     Q_PROPERTY(SessionManager *session READ sessionManager CONSTANT)
 
@@ -70,6 +72,7 @@ public:
     QColor screenSaverBg() const;
     QString screenSaverImg() const;
     int animSwitchSec() const;
+    int rotation() const { return m_rotation; }
     Diagnostics *diagnostics() { return &m_diagnostics; }
     manager::Update *update() { return &m_update; }
     manager::Clock *clock() { return &m_clock; }
@@ -83,6 +86,7 @@ public:
     void setDisplayOffMin(int minutes);
     void setShutdownDelaySec(int seconds);
     void setAnimSwitchSec(int value);
+    void setRotation(int degrees);
 
     void initLog();
     void initConfig();
@@ -131,6 +135,7 @@ signals:
     void screenSaverBgChanged();
     void screenSaverImgChanged();
     void animSwitchSecChanged();
+    void rotationChanged();
 
 public slots:
     void settingsLoginRequest(const QString &pin);
@@ -175,6 +180,8 @@ private:
     bool saveDeviceId();
     QString baseTopic() const;
     QJsonObject acceptableConfiguration(const QJsonObject &json) const;
+    // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
+    bool updateRotation();
 
     QString m_screen;
     QString m_deviceId;
@@ -200,5 +207,6 @@ private:
     // The base topic whose requests are subscribed, to leave it when "mqtt/base" changes.
     QString m_subscribedBase;
     bool m_translatorLoaded = false;
+    int m_rotation = 0;
     int m_displayOffUnitMs = 60 * 1000;
 };

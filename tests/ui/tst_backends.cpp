@@ -1,3 +1,4 @@
+#include "picturecompare.h"
 #include "scenetest.h"
 #include "servicedouble.h"
 #include "waituntil.h"
@@ -14,7 +15,6 @@
 #include <QTest>
 
 
-#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -30,10 +30,6 @@ const QString Blm = QStringLiteral("orvo/blm");
 const QString Board = QStringLiteral("orvo/board");
 const QString PassVariable = QStringLiteral("TESSIVO_BACKENDS_PASS");
 
-// Mean per-channel difference over the whole picture, out of 255.
-constexpr double MeanLimit = 3;
-// Mean per-channel difference in the worst 16 x 16 square.
-constexpr double BlockLimit = 48;
 // A pixel "in the tint": the three channels' distances from it summed.
 constexpr int TintTolerance = 60;
 // How far the two back ends' mark areas may differ, as a share of the OpenGL one.
@@ -332,37 +328,10 @@ void TestBackends::samePicture()
     const QImage opengl = load("opengl", name);
     const QImage software = load("software", name);
     QCOMPARE(software.size(), opengl.size());
-    QImage difference(opengl.size(), QImage::Format_RGB32);
-    double total = 0;
-    // Mean difference over squares of the page's smallest texts' size: what the eye calls "the
-    // same place looks different".
-    constexpr int Block = 16;
-    QVector<double> blocks((opengl.width() / Block + 1) * (opengl.height() / Block + 1), 0);
-    const int columns = opengl.width() / Block + 1;
-    for (int y = 0; y < opengl.height(); ++y) {
-        const auto *a = reinterpret_cast<const QRgb *>(opengl.constScanLine(y));
-        const auto *b = reinterpret_cast<const QRgb *>(software.constScanLine(y));
-        auto *d = reinterpret_cast<QRgb *>(difference.scanLine(y));
-        for (int x = 0; x < opengl.width(); ++x) {
-            const int dr = qAbs(qRed(a[x]) - qRed(b[x]));
-            const int dg = qAbs(qGreen(a[x]) - qGreen(b[x]));
-            const int db = qAbs(qBlue(a[x]) - qBlue(b[x]));
-            const double mean = (dr + dg + db) / 3.0;
-            total += mean;
-            blocks[(y / Block) * columns + x / Block] += mean / (Block * Block);
-            const int shown = qMin(255, 4 * qMax(dr, qMax(dg, db)));
-            d[x] = qRgb(shown, shown, shown);
-        }
-    }
-    difference.save(artifacts() + "/difference/" + name + ".png");
-    const double mean = total / (opengl.width() * opengl.height());
-    const double worst = *std::max_element(blocks.cbegin(), blocks.cend());
-    qInfo().noquote() << QStringLiteral("%1: mean difference %2, worst 16 px square %3")
-                                 .arg(name)
-                                 .arg(mean, 0, 'f', 2)
-                                 .arg(worst, 0, 'f', 1);
-    QVERIFY2(mean <= MeanLimit, qPrintable(QString::number(mean)));
-    QVERIFY2(worst <= BlockLimit, qPrintable(QString::number(worst)));
+    const PictureDifference difference = PictureDifference::between(opengl, software);
+    difference.shown.save(artifacts() + "/difference/" + name + ".png");
+    qInfo().noquote() << name + ": " + difference.summary();
+    QVERIFY2(difference.alike(), qPrintable(difference.summary()));
 }
 
 void TestBackends::outcomeMarkPresent_data()
