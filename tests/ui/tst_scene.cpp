@@ -723,6 +723,7 @@ void TestScene::compareTurned(int angle, const QString &name)
     turned.save(m_artifacts + "/" + base + ".png");
     const PictureDifference difference = PictureDifference::between(upright.transformed(QTransform().rotate(angle)), turned);
     difference.shown.save(m_artifacts + "/" + base + "-difference.png");
+    qInfo().noquote() << base + ": " + difference.summary();
     QVERIFY2(difference.alike(), qPrintable(base + ": " + difference.summary()));
 }
 
