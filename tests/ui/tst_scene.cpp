@@ -702,6 +702,13 @@ void TestScene::screenshotsFollowScreenChanges()
     QImage shot(folder + "/002-ScanScreens.png");
     QCOMPARE(shot.size(), QSize(480, 800));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"001-Busy.png", "002-ScanScreens.png"}));
+
+    // Turned for a landscape panel, the pictures are what that panel shows.
+    m_manager->setRotation(90);
+    QTRY_COMPARE(m_window->size(), QSize(800, 480));
+    QTRY_COMPARE(m_window->contentItem()->size(), QSizeF(800, 480));
+    m_manager->setScreen("OutOfService");
+    QTRY_COMPARE(QImage(folder + "/003-OutOfService.png").size(), QSize(800, 480));
 }
 
 void TestScene::turnTo(int angle)
