@@ -8,19 +8,27 @@ import "controls"
 // name is the current screen, so pages keep their state while hidden. Only the page on screen is
 // built before the first frame; the others follow one at a time once it is up, and a page asked
 // for before its turn is built at once.
+// The whole scene is one portrait item, turned as one for a panel mounted at another angle: at
+// 90 and 270 degrees the window takes the panel's landscape size. Pop-ups live in the window's
+// overlay, which turns with the reported content orientation; input follows both turns.
 ApplicationWindow {
     id: root
     objectName: "mainWindow"
 
     x: 0
     y: -1
-    width: Theme.windowWidth
-    height: Theme.windowHeight
+    width: sideways ? Theme.windowHeight : Theme.windowWidth
+    height: sideways ? Theme.windowWidth : Theme.windowHeight
+    contentOrientation: manager.rotation === 90 ? Qt.LandscapeOrientation
+                        : manager.rotation === 180 ? Qt.InvertedPortraitOrientation
+                        : manager.rotation === 270 ? Qt.InvertedLandscapeOrientation
+                        : Qt.PrimaryOrientation
     visible: true
     title: "Validator"
     font.family: Theme.fontFamily
     locale: Qt.locale(manager.language)
 
+    readonly property bool sideways: manager.rotation === 90 || manager.rotation === 270
     property string currentScreen: "Busy"
     // Set by the controller once the first frame is on the screen.
     property bool buildAllPages: false
@@ -43,13 +51,6 @@ ApplicationWindow {
         { name: "Login", source: "qrc:/qml/screens/settings/Login.qml" }
     ]
 
-    background: Image {
-        source: "qrc:/qml/images/background.png"
-        fillMode: Image.Stretch
-        // The picture has the window's size: drawn pixel for pixel, it needs no filtering.
-        smooth: false
-    }
-
     onBuildAllPagesChanged: {
         if (buildAllPages)
             buildNextPage()
@@ -68,65 +69,82 @@ ApplicationWindow {
         pagesBuilt = true
     }
 
-    Repeater {
-        id: pages
-        model: root.screenList
+    Item {
+        id: scene
+        objectName: "scene"
+        width: Theme.windowWidth
+        height: Theme.windowHeight
+        anchors.centerIn: parent
+        rotation: manager.rotation
 
-        delegate: Loader {
-            readonly property bool current: root.currentScreen === modelData.name
-
-            objectName: modelData.name + "Loader"
+        Image {
             anchors.fill: parent
-            active: false
-            asynchronous: false
-            source: modelData.source
-            // A page is built hidden and then shown, so that it sees itself appear as on every
-            // later arrival.
-            visible: status === Loader.Ready && current
+            source: "qrc:/qml/images/background.png"
+            fillMode: Image.Stretch
+            // The picture has the scene's size: drawn pixel for pixel, it needs no filtering.
+            smooth: false
+        }
 
-            onCurrentChanged: {
-                if (current)
-                    active = true
-            }
-            Component.onCompleted: {
-                if (current)
-                    active = true
-            }
+        Repeater {
+            id: pages
+            model: root.screenList
 
-            // The scan pages switch between each other here, without the controller.
-            onLoaded: {
-                if (item.screenRequested)
-                    item.screenRequested.connect(function (name) { root.currentScreen = name })
+            delegate: Loader {
+                readonly property bool current: root.currentScreen === modelData.name
+
+                objectName: modelData.name + "Loader"
+                anchors.fill: parent
+                active: false
+                asynchronous: false
+                source: modelData.source
+                // A page is built hidden and then shown, so that it sees itself appear as on every
+                // later arrival.
+                visible: status === Loader.Ready && current
+
+                onCurrentChanged: {
+                    if (current)
+                        active = true
+                }
+                Component.onCompleted: {
+                    if (current)
+                        active = true
+                }
+
+                // The scan pages switch between each other here, without the controller.
+                onLoaded: {
+                    if (item.screenRequested)
+                        item.screenRequested.connect(function (name) { root.currentScreen = name })
+                }
             }
         }
-    }
 
-    Header {
-        objectName: "header"
-        anchors.top: parent.top
-        anchors.left: parent.left
-        anchors.right: parent.right
-        visible: root.currentScreen !== "Settings" && root.currentScreen !== "ScreenSaver"
-        language: manager.language
-        onFlagClicked: manager.language = manager.language === "el_GR" ? "en_IE" : "el_GR"
-        onMagicButtonPressed: manager.setMaintenanceScreen()
-    }
+        Header {
+            objectName: "header"
+            anchors.top: parent.top
+            anchors.left: parent.left
+            anchors.right: parent.right
+            visible: root.currentScreen !== "Settings" && root.currentScreen !== "ScreenSaver"
+            language: manager.language
+            onFlagClicked: manager.language = manager.language === "el_GR" ? "en_IE" : "el_GR"
+            onMagicButtonPressed: manager.setMaintenanceScreen()
+        }
 
-    Label {
-        objectName: "versionLabel"
-        anchors.right: parent.right
-        anchors.bottom: parent.bottom
-        anchors.margins: Theme.versionMargin
-        text: "v" + Qt.application.version
-        font.pixelSize: Theme.versionPixelSize
-        color: Theme.versionText
-    }
+        Label {
+            objectName: "versionLabel"
+            anchors.right: parent.right
+            anchors.bottom: parent.bottom
+            anchors.margins: Theme.versionMargin
+            text: "v" + Qt.application.version
+            font.pixelSize: Theme.versionPixelSize
+            color: Theme.versionText
+        }
 
-    // Takes no input; it only hides the pointer on a touch-only device.
-    MouseArea {
-        anchors.fill: parent
-        enabled: false
-        cursorShape: manager.showCursor ? Qt.ArrowCursor : Qt.BlankCursor
+        // Takes no input; it only hides the pointer on a touch-only device.
+        MouseArea {
+            anchors.fill: parent
+            enabled: false
+            cursorShape: manager.showCursor ? Qt.ArrowCursor : Qt.BlankCursor
+        }
     }
 
     // Above any dialog a page may have open.

@@ -29,9 +29,7 @@ Popup {
     closePolicy: isDialog ? Popup.NoAutoClose : Popup.CloseOnReleaseOutside
 
     // The dark theme's own shade is a light wash; a dark one keeps the page behind readable.
-    Overlay.modal: Rectangle {
-        color: Theme.popupShade
-    }
+    Overlay.modal: Shade {}
 
     background: Rectangle {
         color: root.Material.background

@@ -40,6 +40,8 @@ const QVector<Setting> &settings()
         {QStringLiteral("gui/screenSaverBg"), QStringLiteral("black"), Kind::NonEmptyText},
         {QStringLiteral("gui/screenSaverImg"), QStringLiteral("qrc:/qml/images/Icons/orvo.png"), Kind::Text},
         {QStringLiteral("gui/animSwitchSec"), 0, Kind::Integer, 0, LongestAnimSwitch},
+        // The panel's mounting angle, clockwise, in quarter turns.
+        {QStringLiteral("gui/rotation"), 0, Kind::Integer, 0, 270, 90},
         {QStringLiteral("topics/barcode"), QStringLiteral("orvo/barcode"), Kind::NonEmptyText},
         {QStringLiteral("topics/blm"), QStringLiteral("orvo/blm"), Kind::NonEmptyText},
         {QStringLiteral("topics/board"), QStringLiteral("orvo/board"), Kind::NonEmptyText},
@@ -78,7 +80,7 @@ bool accepts(const QString &key, const QJsonValue &value)
         // The range first: a double beyond 64 bits converted to an integer is undefined.
         const double number = value.toDouble();
         return value.isDouble() && number >= double(setting->minimum) && number <= double(setting->maximum)
-                && std::trunc(number) == number;
+                && std::trunc(number) == number && (qint64(number) - setting->minimum) % setting->step == 0;
     }
     }
     return false;
@@ -89,7 +91,8 @@ bool inRange(const QString &key, qint64 value)
     const Setting *setting = find(key);
     if (!setting || setting->kind != Kind::Integer)
         return true;
-    return value >= setting->minimum && value <= setting->maximum;
+    return value >= setting->minimum && value <= setting->maximum
+            && (value - setting->minimum) % setting->step == 0;
 }
 
 } // namespace settingtable

@@ -201,6 +201,8 @@ void GUIManager::initConfig()
     connect(&m_config, &Config::configChanged, this, &GUIManager::onConfigChanged);
     connect(&m_config, &Config::configFileChanged, this, &GUIManager::onConfigFileChanged);
     m_config.print();
+    // Before the scene: its first frame is already drawn at the panel's angle.
+    updateRotation();
 }
 
 void GUIManager::initQml()
@@ -754,6 +756,27 @@ void GUIManager::setAnimSwitchSec(int value)
         m_config.set(QStringLiteral("gui/animSwitchSec"), value);
 }
 
+void GUIManager::setRotation(int degrees)
+{
+    if (degrees != rotation() && inRange(QStringLiteral("gui/rotation"), degrees))
+        m_config.set(QStringLiteral("gui/rotation"), degrees);
+}
+
+bool GUIManager::updateRotation()
+{
+    const QVariant value = m_config.get(QStringLiteral("gui/rotation"));
+    bool ok = false;
+    int degrees = value.toInt(&ok);
+    if (!ok || !settingtable::inRange(QStringLiteral("gui/rotation"), degrees)) {
+        qWarning().noquote().nospace() << Tag << "WARN: Invalid rotation : " << value.toString() << ", using 0";
+        degrees = 0;
+    }
+    if (degrees == m_rotation)
+        return false;
+    m_rotation = degrees;
+    return true;
+}
+
 void GUIManager::onConfigChanged(const QVariantMap &changes)
 {
     qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
@@ -812,6 +835,10 @@ void GUIManager::onConfigChanged(const QVariantMap &changes)
     if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
         qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << value("gui/animSwitchSec").toInt() << " msec(s)";
         emit animSwitchSecChanged();
+    }
+    if (changes.contains(QStringLiteral("gui/rotation")) && updateRotation()) {
+        qInfo().noquote().nospace() << Tag << "Rotation changed : " << m_rotation << " deg";
+        emit rotationChanged();
     }
     if (anyKeyMatches(logKey)) {
         qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";

@@ -46,6 +46,8 @@ class GUIManager : public QObject
     Q_PROPERTY(manager::Update *update READ update NOTIFY updateChanged)
     Q_PROPERTY(manager::Clock *clock READ clock NOTIFY clockChanged)
     Q_PROPERTY(int animSwitchSec READ animSwitchSec WRITE setAnimSwitchSec NOTIFY animSwitchSecChanged)
+    // How far the scene is turned on the panel, clockwise: 0, 90, 180 or 270 degrees.
+    Q_PROPERTY(int rotation READ rotation WRITE setRotation NOTIFY rotationChanged)
     // The Login page shows the lock-out after wrong PINs from it.
     Q_PROPERTY(SessionManager *session READ sessionManager CONSTANT)
 
@@ -71,6 +73,7 @@ public:
     QColor screenSaverBg() const;
     QString screenSaverImg() const;
     int animSwitchSec() const;
+    int rotation() const { return m_rotation; }
     Diagnostics *diagnostics() { return &m_diagnostics; }
     manager::Update *update() { return &m_update; }
     manager::Clock *clock() { return &m_clock; }
@@ -84,6 +87,7 @@ public:
     void setDisplayOffMin(int minutes);
     void setShutdownDelaySec(int seconds);
     void setAnimSwitchSec(int value);
+    void setRotation(int degrees);
 
     void initLog();
     void initConfig();
@@ -137,6 +141,7 @@ signals:
     void screenSaverBgChanged();
     void screenSaverImgChanged();
     void animSwitchSecChanged();
+    void rotationChanged();
 
 public slots:
     void settingsLoginRequest(const QString &pin);
@@ -182,6 +187,8 @@ private:
     QString baseTopic() const;
     QJsonObject acceptableConfiguration(const QJsonObject &json) const;
     bool inRange(const QString &key, int value) const;
+    // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
+    bool updateRotation();
 
     QString m_screen;
     QString m_deviceId;
@@ -212,5 +219,6 @@ private:
     QHash<QString, int> m_secretWrites;
     bool m_takingRemoteSettings = false;
     bool m_translatorLoaded = false;
+    int m_rotation = 0;
     int m_displayOffUnitMs = 60 * 1000;
 };

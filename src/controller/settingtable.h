@@ -21,6 +21,8 @@ struct Setting
     // Integers only, both ends included.
     qint64 minimum = 0;
     qint64 maximum = 0;
+    // Only every step-th whole number from the minimum is taken.
+    qint64 step = 1;
 };
 
 const QVector<Setting> &settings();

@@ -64,17 +64,17 @@ void TestConfig::init()
     m_dir.reset(new QTemporaryDir);
 }
 
-// A missing file is created with all 25 defaults in the four groups, after one warning.
+// A missing file is created with all 26 defaults in the four groups, after one warning.
 void TestConfig::firstStartWritesEveryDefault()
 {
     QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("[Config] Creating default config file : ") + path()));
     Config config(path(), GUIManager::Defaults);
     QVERIFY(QFile::exists(path()));
     QSettings file(path(), QSettings::NativeFormat);
-    QCOMPARE(file.allKeys().size(), 25);
+    QCOMPARE(file.allKeys().size(), 26);
     QCOMPARE(file.childGroups(), QStringList({"gui", "log", "mqtt", "topics"}));
     QCOMPARE(file.value("mqtt/port").toInt(), 1883);
-    QCOMPARE(config.keys().size(), 25);
+    QCOMPARE(config.keys().size(), 26);
 }
 
 // Values in the file replace the defaults; keys unknown to the defaults are kept too.
@@ -278,7 +278,7 @@ void TestConfig::toJsonGroupsByKey()
     QCOMPARE(json.value("log").toObject().value("level").toInt(), 2);
     QCOMPARE(json.value("log").toObject().value("syslog").toBool(), true);
     QCOMPARE(json.value("loose").toString(), QStringLiteral("value"));
-    QCOMPARE(json.value("gui").toObject().size(), 10);
+    QCOMPARE(json.value("gui").toObject().size(), 11);
     // A plain member coming back is not a setting: nothing changes.
     QSignalSpy changed(&config, &Config::configChanged);
     config.fromJson(QJsonObject{{"loose", "other"}});
@@ -293,7 +293,7 @@ void TestConfig::printAlignsValuesAndHidesPassword()
     LogCapture log;
     config.print();
     const QStringList lines = log.texts();
-    QCOMPARE(lines.size(), 25 + 4);
+    QCOMPARE(lines.size(), 26 + 4);
     const QString rule = QStringLiteral("[Config] ") + QString(60, '-');
     QCOMPARE(lines.at(0), rule);
     QCOMPARE(lines.at(1), QStringLiteral("[Config]  SETTINGS (") + path() + ")");

@@ -85,6 +85,7 @@ private slots:
     void configSetRefusesUnusableValues_data();
     void configSetRefusesUnusableValues();
     void configReactionAppliesEveryChangedRow();
+    void rotationAppliedAndBadFileValueReadAsZero();
     void emptyDeviceIdAlwaysEndsOnInitPage();
     void idleScreenFollowsValidatorStatus_data();
     void idleScreenFollowsValidatorStatus();
@@ -277,6 +278,9 @@ void TestGUIManager::configSetRefusesUnusableValues_data()
     // The Display page offers 0 to 1440 minutes, and the validator page 5 to 900 s: one range.
     QTest::newRow("display off beyond a day") << QByteArray(R"({"gui": {"displayOffMin": 1441}})") << "gui/displayOffMin = 1441";
     QTest::newRow("delay beyond the page's") << QByteArray(R"({"gui": {"shutdownDelaySec": 905}})") << "gui/shutdownDelaySec = 905";
+    QTest::newRow("rotation off the quarters") << QByteArray(R"({"gui": {"rotation": 45}})") << "gui/rotation = 45";
+    QTest::newRow("rotation as text") << QByteArray(R"({"gui": {"rotation": "x"}})") << "gui/rotation = \"x\"";
+    QTest::newRow("rotation beyond a turn") << QByteArray(R"({"gui": {"rotation": 1e9}})") << "gui/rotation = 1000000000";
 }
 
 // Values that would cut the application off its broker or give readers nonsense are refused
@@ -296,6 +300,7 @@ void TestGUIManager::configSetRefusesUnusableValues()
     QCOMPARE(m_config->get("mqtt/port").toInt(), int(m_broker->port()));
     QCOMPARE(m_config->get("mqtt/host").toString(), QStringLiteral("127.0.0.1"));
     QCOMPARE(m_config->get("gui/shutdownDelaySec").toInt(), 60);
+    QCOMPARE(m_manager->rotation(), 0);
     QCOMPARE(m_manager->mqttClient().state(), manager::MqttTransport::Connected);
 
     // Nothing that is not an object of groups does anything at all.
@@ -572,6 +577,35 @@ void TestGUIManager::portChangeReconnectsAndAnswersOnce()
     QVERIFY(there.waitFor(Ui + "/status", 2));
     QTest::qWait(300);
     QCOMPARE(there.count(Ui + "/status"), 2);
+}
+
+// A quarter turn over "/config/set" is applied at once and logged; an angle in the file that is
+// none of the four is read as 0, with one warning, whether edited while running or at start.
+void TestGUIManager::rotationAppliedAndBadFileValueReadAsZero()
+{
+    startController();
+    LogCapture log;
+    QSignalSpy changed(m_manager.data(), &GUIManager::rotationChanged);
+    QVERIFY(m_service->publish(Ui + "/config/set", QJsonObject{{"gui", QJsonObject{{"rotation", 270}}}}));
+    QVERIFY(changed.wait());
+    QCOMPARE(m_manager->rotation(), 270);
+    QCOMPARE(log.count("[GUIManager] Rotation changed : 270 deg"), 1);
+    QCOMPARE(QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat).value("gui/rotation").toInt(), 270);
+
+    {
+        QSettings file(m_dir->filePath("gui.conf"), QSettings::IniFormat);
+        file.setValue("gui/rotation", "sideways");
+    }
+    QVERIFY(changed.wait());
+    QCOMPARE(m_manager->rotation(), 0);
+    QCOMPARE(log.count("[GUIManager] WARN: Invalid rotation : sideways, using 0"), 1);
+    QCOMPARE(log.count("[GUIManager] Rotation changed : 0 deg"), 1);
+
+    m_manager.reset();
+    m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
+    m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
+    QCOMPARE(m_manager->rotation(), 0);
+    QCOMPARE(log.count("[GUIManager] WARN: Invalid rotation : sideways, using 0"), 2);
 }
 
 // The first line with more than blanks, trimmed, is the device id; an unreadable file keeps the old one.

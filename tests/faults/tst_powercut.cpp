@@ -48,7 +48,7 @@ void TestPowerCut::configurationSurvives()
         const int last = runAndKill(QStringLiteral("config"), file, random);
         QVERIFY(last > 0);
         Config config(file, GUIManager::Defaults);
-        QCOMPARE(config.keys().size(), 25);
+        QCOMPARE(config.keys().size(), 26);
         const int value = config.get(QStringLiteral("gui/displayOffMin")).toInt();
         // The last reported write, or the one in flight when the power went.
         QVERIFY2(value == last || value == last + 1, qPrintable(QStringLiteral("%1 after %2").arg(value).arg(last)));

@@ -3,6 +3,7 @@
 #include "scenetest.h"
 #include "logcapture.h"
 #include "notifysocket.h"
+#include "picturecompare.h"
 #include "servicedouble.h"
 #include "waituntil.h"
 
@@ -33,6 +34,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTouchDevice>
+#include <QTransform>
 #include <QTranslator>
 
 #include <atomic>
@@ -144,11 +146,19 @@ private slots:
     void onlyPageOnScreenInFirstFrame();
     void pageAskedForBeforeItsTurn();
     void pagesBuiltLaterKeepKeyboardUp();
+    void sceneTurnsWithPanel_data();
+    void sceneTurnsWithPanel();
 
 private:
     void startController(const QString &locale, bool withDeviceId = true);
     void goOnline();
     QStringList visibleTexts(QObject *under) const;
+    // The panel's angle set over "/config/set", waited for until the window has the panel's size.
+    void turnTo(int angle);
+    // The picture now, at `angle`, against the upright one taken with everything else unchanged.
+    void compareTurned(int angle, const QString &name);
+    // A finger where the item is drawn on a panel at `angle`: its upright place, turned.
+    void touchTurned(int angle, const QString &objectName, QObject *under = nullptr);
 };
 
 void TestScene::startController(const QString &locale, bool withDeviceId)
@@ -760,6 +770,100 @@ void TestScene::screenshotsFollowScreenChanges()
     QImage shot(folder + "/002-ScanScreens.png");
     QCOMPARE(shot.size(), QSize(480, 800));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"001-Busy.png", "002-ScanScreens.png"}));
+
+    // Turned for a landscape panel, the pictures are what that panel shows.
+    m_manager->setRotation(90);
+    QTRY_COMPARE(m_window->size(), QSize(800, 480));
+    QTRY_COMPARE(m_window->contentItem()->size(), QSizeF(800, 480));
+    m_manager->setScreen("OutOfService");
+    QTRY_COMPARE(QImage(folder + "/003-OutOfService.png").size(), QSize(800, 480));
+}
+
+void TestScene::turnTo(int angle)
+{
+    QVERIFY(m_service->publish(Ui + "/config/set", QJsonObject{{"gui", QJsonObject{{"rotation", angle}}}}));
+    QTRY_COMPARE(m_manager->rotation(), angle);
+    const QSize size = angle % 180 ? QSize(800, 480) : QSize(480, 800);
+    QTRY_COMPARE(m_window->size(), size);
+    QTRY_COMPARE(m_window->contentItem()->size(), QSizeF(size));
+}
+
+void TestScene::compareTurned(int angle, const QString &name)
+{
+    const QImage turned = picture();
+    turnTo(0);
+    const QImage upright = picture();
+    turnTo(angle);
+    const QString base = QStringLiteral("turned-%1-%2").arg(angle).arg(name);
+    turned.save(m_artifacts + "/" + base + ".png");
+    const PictureDifference difference = PictureDifference::between(upright.transformed(QTransform().rotate(angle)), turned);
+    difference.shown.save(m_artifacts + "/" + base + "-difference.png");
+    qInfo().noquote() << base + ": " + difference.summary();
+    QVERIFY2(difference.alike(), qPrintable(base + ": " + difference.summary()));
+}
+
+void TestScene::touchTurned(int angle, const QString &objectName, QObject *under)
+{
+    QQuickItem *target = item(objectName, under);
+    QVERIFY2(target && target->isVisible(), qPrintable("not shown: " + objectName));
+    const QPointF upright = target->mapToItem(item("scene"), QPointF(target->width() / 2, target->height() / 2));
+    const QTransform turn = QTransform().rotate(angle);
+    // Turned about the scene's corner, then moved back onto the panel.
+    const QRectF panel = turn.mapRect(QRectF(0, 0, 480, 800));
+    touch((turn.map(upright) - panel.topLeft()).toPoint());
+}
+
+void TestScene::sceneTurnsWithPanel_data()
+{
+    QTest::addColumn<int>("angle");
+    for (int angle : {90, 180, 270})
+        QTest::newRow(qPrintable(QString::number(angle))) << angle;
+}
+
+// At each angle the panel shows the upright scene turned as one, its pop-ups and keyboard with
+// it, and a finger where a key is drawn presses that key.
+void TestScene::sceneTurnsWithPanel()
+{
+    QFETCH(int, angle);
+    startController("en_IE");
+    goOnline();
+    LogCapture log;
+    turnTo(angle);
+    QCOMPARE(log.count(QStringLiteral("[GUIManager] Rotation changed : %1 deg").arg(angle)), 1);
+    for (QObject *timer : findAll("clockTimer"))
+        timer->setProperty("running", false);
+    m_manager->setMaintenanceScreen();
+    QTRY_VERIFY(shown("loginPage"));
+    compareTurned(angle, "login");
+
+    // The window's pop-up, shaded over the whole panel, and closed by a touch on it.
+    emit m_manager->errorOccured(QStringLiteral("Turned with the panel"));
+    QObject *popup = find("errorPopup");
+    QTRY_VERIFY(popup->property("opened").toBool());
+    compareTurned(angle, "popup");
+    touchTurned(angle, "popupText", popup);
+    QTRY_VERIFY(!popup->property("visible").toBool());
+
+    for (const QString key : {"4", "8", "2", "6"})
+        touchTurned(angle, "pinKey_" + key);
+    QCOMPARE(text("pinText"), QStringLiteral("4826"));
+    touchTurned(angle, "loginButton");
+    QTRY_VERIFY(shown("settingsPage"));
+    QObject *stack = find("settingsStack");
+    QTRY_VERIFY(!stack->property("busy").toBool());
+    touchTurned(angle, "menuRow_EventLog");
+    QTRY_VERIFY(shown("eventLogPage") && !stack->property("busy").toBool());
+
+    // The keyboard of a focused field comes up along the panel's turned bottom edge and types.
+    touchTurned(angle, "eventSearchField");
+    QTRY_VERIFY(qGuiApp->inputMethod()->isVisible());
+    QQuickItem *panel = item("settingsInputPanel");
+    QTRY_COMPARE(panel->y(), 800 - 250.0);
+    find("eventSearchField")->setProperty("cursorVisible", false);
+    compareTurned(angle, "keyboard");
+    touchTurned(angle, "key_a", panel);
+    QCOMPARE(text("eventSearchField"), QStringLiteral("a"));
+    qGuiApp->inputMethod()->hide();
 }
 
 int main(int argc, char *argv[])

@@ -25,6 +25,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSet>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTouchDevice>
@@ -1276,6 +1277,13 @@ void TestSettings::displayPage()
     QVERIFY(QMetaObject::invokeMethod(spin, "increase"));
     QVERIFY(QMetaObject::invokeMethod(spin, "valueModified"));
     QTRY_COMPARE(m_manager->displayOffMin(), minutes + 1);
+
+    // The panel's angle is taken at once: the window takes the landscape panel's size.
+    QCOMPARE(find("rotationCombo")->property("currentText").toString(), QStringLiteral("0°"));
+    choose("rotationCombo", 1);
+    QTRY_COMPARE(m_manager->rotation(), 90);
+    QTRY_COMPARE(m_window->size(), QSize(800, 480));
+    QCOMPARE(QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat).value("gui/rotation").toInt(), 90);
 
     tap("settingsBackButton");
     QTRY_COMPARE(stackDepth(), 1);

@@ -266,9 +266,7 @@ SettingsPane {
         modal: true
         closePolicy: Popup.NoAutoClose
 
-        Overlay.modal: Rectangle {
-            color: Theme.popupShade
-        }
+        Overlay.modal: Shade {}
 
         background: Rectangle {
             color: serialPopup.Material.background

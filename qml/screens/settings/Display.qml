@@ -4,14 +4,15 @@ import QtQuick.Controls.Material 2.15
 import "../.."
 import "../../controls"
 
-// Backlight and light sensor (watched while the page is open), pointer, theme, and the
-// display's sleep on the fault pages.
+// Backlight and light sensor (watched while the page is open), pointer, theme, the panel's
+// mounting angle, and the display's sleep on the fault pages.
 SettingsPane {
     id: root
     objectName: "displayPage"
     title: "Display"
 
     readonly property var modes: ["auto", "manual"]
+    readonly property var angles: [0, 90, 180, 270]
     readonly property bool manual: board.displayBrightnessMode === "manual"
 
     Component.onCompleted: board.monitor(1000)
@@ -87,6 +88,16 @@ SettingsPane {
                     console.info(checked ? "[QML] Switching to dark theme" : "[QML] Switching to light theme")
                     root.ApplicationWindow.window.Material.theme = checked ? Material.Dark : Material.Light
                 }
+            }
+        }
+        FieldRow {
+            title: "Rotation"
+            ComboBox {
+                objectName: "rotationCombo"
+                width: Theme.comboWidth
+                model: ["0°", "90°", "180°", "270°"]
+                currentIndex: root.angles.indexOf(manager.rotation)
+                onActivated: manager.rotation = root.angles[index]
             }
         }
         FieldRow {
