@@ -1,5 +1,8 @@
-// Any payload on any topic the application subscribes to, delivered straight to every proxy's
-// dispatcher: the first byte picks the topic, the rest is the payload.
+// Any payload on any topic a proxy reads, delivered straight to that proxy's dispatcher: the
+// first byte picks the topic, the rest is the payload. The topics are the proxies' own: each
+// proxy is made on a client of its own, and what it subscribed to there is its table (a "/#"
+// subscription stands for the topics its dispatcher reads below it). At the end, one line per
+// proxy and topic tells how often its handler was reached, then how many of them were.
 #include "mqtt/mqttclient.h"
 #include "network/network.h"
 #include "services/board.h"
@@ -12,33 +15,62 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
 namespace {
 
-const char *const Topics[] = {
-    "orvo/blm/info", "orvo/blm/status", "orvo/blm/config", "orvo/blm/rfid/retry", "orvo/blm/rfid/removed",
-    "orvo/blm/rfid/scanned", "orvo/blm/barcode/scanned", "orvo/blm/barcode/maintenance/scanned",
-    "orvo/rfid/card/removed", "orvo/rfid/card/found", "orvo/board/info", "orvo/board/status",
-    "orvo/board/config", "orvo/board/display", "orvo/board/power", "orvo/board/audio", "orvo/board/event",
-    "orvo/inspector/info", "orvo/inspector/status", "orvo/inspector/audio", "orvo/inspector/stats/cpu",
-    "orvo/network/info", "orvo/network/status", "orvo/network/ethernet/state", "orvo/network/ethernet/config",
-    "orvo/device/update/software/status", "orvo/device/update/software/progress",
-    "orvo/device/update/software/progess", "orvo/device/ntp/status", "orvo/device/ntp/config",
-    "orvo/barcode/status", "orvo/barcode/info", "orvo/barcode/scanned", "orvo/gps/info", "orvo/gps/status",
-    "orvo/gps/telemetry",
+struct Route
+{
+    const char *proxy;
+    manager::MqttClient *client;
+    QByteArray topic;
+    unsigned long long reached = 0;
 };
 
 struct Proxies
 {
-    manager::MqttClient client;
-    manager::Validator validator{client, QStringLiteral("orvo/blm")};
-    manager::Board board{client, QStringLiteral("orvo/board")};
-    manager::Inspector inspector{client, QStringLiteral("orvo/inspector")};
-    manager::Network network{client, QStringLiteral("orvo/network")};
-    manager::Update update{client, QStringLiteral("orvo/device")};
-    manager::Clock clock{client, QStringLiteral("orvo/device")};
-    manager::BarcodeManager barcode{client, QStringLiteral("orvo/barcode")};
-    manager::GPSManager gps{client, QStringLiteral("orvo/gps")};
+    manager::MqttClient validatorClient, boardClient, inspectorClient, networkClient, updateClient,
+        clockClient, barcodeClient, gpsClient;
+    manager::Validator validator{validatorClient, QStringLiteral("orvo/blm")};
+    manager::Board board{boardClient, QStringLiteral("orvo/board")};
+    manager::Inspector inspector{inspectorClient, QStringLiteral("orvo/inspector")};
+    manager::Network network{networkClient, QStringLiteral("orvo/network")};
+    manager::Update update{updateClient, QStringLiteral("orvo/device")};
+    manager::Clock clock{clockClient, QStringLiteral("orvo/device")};
+    manager::BarcodeManager barcode{barcodeClient, QStringLiteral("orvo/barcode")};
+    manager::GPSManager gps{gpsClient, QStringLiteral("orvo/gps")};
 };
+
+std::vector<Route> *routes = nullptr;
+
+void add(const char *proxy, manager::MqttClient &client, const QStringList &below = {})
+{
+    for (const QString &filter : client.subscriptions()) {
+        if (filter.contains(QLatin1Char('#')) || filter.contains(QLatin1Char('+'))) {
+            if (below.isEmpty()) {
+                std::fprintf(stderr, "fuzz_dispatch: %s subscribes to %s, and no topic below it is known\n", proxy,
+                             qPrintable(filter));
+                std::abort();
+            }
+            for (const QString &topic : below)
+                routes->push_back({proxy, &client, topic.toUtf8()});
+        } else {
+            routes->push_back({proxy, &client, filter.toUtf8()});
+        }
+    }
+}
+
+void report()
+{
+    size_t reached = 0;
+    for (const Route &route : *routes) {
+        std::fprintf(stderr, "fuzz_dispatch: %s %s: %llu\n", route.proxy, route.topic.constData(), route.reached);
+        reached += route.reached > 0;
+    }
+    std::fprintf(stderr, "fuzz_dispatch: %zu of %zu handler topics reached\n", reached, routes->size());
+}
 
 } // namespace
 
@@ -51,13 +83,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static Proxies *proxies = [] {
         qSetMessagePattern(QStringLiteral("%{if-critical}%{endif}"));
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-        return new Proxies;
+        auto *made = new Proxies;
+        routes = new std::vector<Route>;
+        add("Validator", made->validatorClient);
+        add("Board", made->boardClient);
+        add("Inspector", made->inspectorClient);
+        add("Network", made->networkClient);
+        add("Update", made->updateClient);
+        add("Clock", made->clockClient);
+        add("BarcodeManager", made->barcodeClient, made->barcode.readTopics());
+        add("GPSManager", made->gpsClient, made->gps.readTopics());
+        std::atexit(report);
+        return made;
     }();
+    (void)proxies;
     if (size == 0)
         return 0;
-    const char *topic = Topics[data[0] % (sizeof(Topics) / sizeof(Topics[0]))];
+    Route &route = (*routes)[data[0] % routes->size()];
+    ++route.reached;
     const QByteArray payload(reinterpret_cast<const char *>(data + 1), int(size - 1));
-    emit proxies->client.received(payload, QByteArray(topic));
+    emit route.client->received(payload, route.topic);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

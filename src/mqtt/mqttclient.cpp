@@ -119,6 +119,14 @@ void MqttClient::subscribe(const QString &topic, uchar qos)
         issueSubscription(*held);
 }
 
+QStringList MqttClient::subscriptions() const
+{
+    QStringList topics;
+    for (const Subscription &subscription : m_subscriptions)
+        topics.append(subscription.topic);
+    return topics;
+}
+
 void MqttClient::unsubscribe(const QString &topic)
 {
     const auto held = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),

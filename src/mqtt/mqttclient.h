@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 class QTimer;
 
@@ -41,6 +42,8 @@ public:
 
     // The protocol client's state; Disconnected before the first connect().
     MqttTransport::ClientState state() const;
+    // The topic filters held, in the order they were first subscribed.
+    QStringList subscriptions() const;
 
 public slots:
     void connect();

@@ -14,6 +14,9 @@ namespace manager {
 
 namespace {
 const char Tag[] = "";
+const QLatin1String InfoSuffix("/info");
+const QLatin1String StatusSuffix("/status");
+const QLatin1String DataSuffix("/data");
 
 // The service writes its position values as decimal numbers in strings; anything else,
 // a JSON number included, reads as 0.
@@ -55,12 +58,17 @@ void GPSManager::onMqttReceived(const QByteArray &data, const QString &topic)
     QJsonObject message;
     if (!parseJsonMessage(data, Tag, &message, EmptyPayload::IsError, ParseFailureDetail::RawPayload))
         return;
-    if (topic == m_baseTopic + QLatin1String("/info"))
+    if (topic == m_baseTopic + InfoSuffix)
         onInfoReceived(message);
-    else if (topic == m_baseTopic + QLatin1String("/status"))
+    else if (topic == m_baseTopic + StatusSuffix)
         onStatusReceived(message);
-    else if (topic == m_baseTopic + QLatin1String("/data"))
+    else if (topic == m_baseTopic + DataSuffix)
         onTelemetryReceived(message);
+}
+
+QStringList GPSManager::readTopics() const
+{
+    return {m_baseTopic + InfoSuffix, m_baseTopic + StatusSuffix, m_baseTopic + DataSuffix};
 }
 
 void GPSManager::onInfoReceived(const QJsonObject &message)

@@ -4,6 +4,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace manager {
 
@@ -54,6 +55,9 @@ public:
     const Info &info() const { return m_info; }
     const Status &status() const { return m_status; }
     const Telemetry &telemetry() const { return m_telemetry; }
+
+    // The topics its dispatcher reads below its one "/#" subscription.
+    QStringList readTopics() const;
 
 public slots:
     bool enable();

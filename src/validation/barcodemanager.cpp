@@ -33,6 +33,11 @@ BarcodeManager::BarcodeManager(MqttClient &client, const QString &baseTopic, QOb
     m_client.subscribe(m_baseTopic + QStringLiteral("/#"), 0);
 }
 
+QStringList BarcodeManager::readTopics() const
+{
+    return {m_baseTopic + InfoSuffix, m_baseTopic + StatusSuffix, m_baseTopic + BarcodeSuffix};
+}
+
 bool BarcodeManager::enable()
 {
     return m_client.publish(QByteArray(), m_baseTopic + EnableSuffix, 0, false);

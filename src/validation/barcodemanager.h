@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace manager {
 
@@ -26,6 +27,8 @@ public:
     QString model() const { return m_model; }
     QString type() const { return m_type; }
     QString version() const { return m_version; }
+    // The topics its dispatcher reads below its one "/#" subscription.
+    QStringList readTopics() const;
 
 public slots:
     bool enable();
