@@ -187,6 +187,25 @@ void TestBridgeSetup::writesTheBridgeOfTheSerialNumber()
     conf.close();
     QVERIFY(conf.open(QIODevice::ReadOnly));
     QVERIFY(conf.readAll().contains("notification_topic fleet/K0043/bridge"));
+    conf.close();
+
+    // Another base of the application is renamed to the one the depot knows, and its file is
+    // told which base the bridge carries (it stops answering on the old one then).
+    const QString appConfig = m_dir.filePath(QStringLiteral("gui.conf"));
+    QFile app(appConfig);
+    QVERIFY(app.open(QIODevice::WriteOnly));
+    app.write("[gui]\nlocale=en_IE\n\n[mqtt]\nbase=depot/ui\nport=1883\n");
+    app.close();
+    QVERIFY(setup(arguments(8883, output) + QStringList{"--id", "K0042", "--config", appConfig}).exitCode == 0);
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    const QString renamed = QString::fromUtf8(conf.readAll());
+    for (const char *expected : {"topic info out 0 depot/ui/ fleet/K0042/orvo/ui/\n", "topic status out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic config out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic config/set in 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic +/get in 0 depot/ui/ fleet/K0042/orvo/ui/\n", "topic orvo/blm/status out 0 \"\" fleet/K0042/\n"})
+        QVERIFY2(renamed.contains(QLatin1String(expected)), expected);
+    QVERIFY(app.open(QIODevice::ReadOnly));
+    QCOMPARE(app.readAll(), QByteArray("[gui]\nlocale=en_IE\n\n[mqtt]\nbase=depot/ui\nport=1883\n[bridge]\nbase=depot/ui\n"));
 }
 
 std::unique_ptr<BrokerFixture> TestBridgeSetup::validatorBroker(quint16 depotPort)

@@ -27,6 +27,7 @@ private slots:
     void subscriptionsWaitForConnectionAndComeBackInOrder();
     void subscriptionFromConnectedReceiverIsIssuedOncePerConnection();
     void reconnectsEveryRetryIntervalWhileBrokerIsDown();
+    void settingsChangesWhileBrokerIsDownKeepOneRetry();
     void publishIsRefusedSilentlyWhileNotConnected();
     void receivedCarriesPayloadAndTopic();
     void retainAndQosReachTheBroker();
@@ -35,6 +36,8 @@ private slots:
     void lastWillReachesOthersOnUnexpectedLoss();
     void watchdogEndsHungAttempt();
     void hostNamesAreLookedUpAside();
+    void deadFirstAddressGivesWayToTheNext_data();
+    void deadFirstAddressGivesWayToTheNext();
     void connectAgainMovesToNewSettings();
     void passwordIsNeverLogged();
 
@@ -167,6 +170,25 @@ void TestMqttClient::reconnectsEveryRetryIntervalWhileBrokerIsDown()
     QVERIFY(broker.start());
     QSignalSpy connected(&client, &MqttClient::connected);
     QVERIFY(connected.wait(10000));
+}
+
+// Every change of the settings makes a connect(); with the broker away, four of them still
+// leave one attempt per retry interval, not one chain each.
+void TestMqttClient::settingsChangesWhileBrokerIsDownKeepOneRetry()
+{
+    LogCapture log;
+    MqttClient client;
+    configure(client, BrokerFixture::freePort());
+    client.connect();
+    for (int edit = 1; edit <= 4; ++edit) {
+        client.setUsername(QStringLiteral("user%1").arg(edit));
+        client.connect();
+    }
+    QTRY_VERIFY(log.count(QStringLiteral("[MqttClient] Connecting to host")) >= 6);
+    const int before = log.count(QStringLiteral("[MqttClient] Connecting to host"));
+    QTest::qWait(int(RetryMs) * 10);
+    const int attempts = log.count(QStringLiteral("[MqttClient] Connecting to host")) - before;
+    QVERIFY2(attempts >= 5 && attempts <= 12, qPrintable(QString::number(attempts)));
 }
 
 // Publishing while not connected returns false, logs nothing and signals nothing.
@@ -328,6 +350,35 @@ void TestMqttClient::hostNamesAreLookedUpAside()
     QTRY_VERIFY_WITH_TIMEOUT(
         log.texts().filter(QStringLiteral("[MqttClient] Host lookup failed : no-such-broker.invalid (")).size() >= 2, 10000);
     QVERIFY(log.contains(QStringLiteral("[MqttClient] Transport invalid: ")));
+}
+
+// A host with two addresses whose first one fails only after the connect is under way (no
+// listener there: the refusal comes once the non-blocking connect goes on; a listener that
+// never answers: the watchdog's time-out): the next address is tried in the same attempt.
+void TestMqttClient::deadFirstAddressGivesWayToTheNext_data()
+{
+    QTest::addColumn<bool>("silentListener");
+    QTest::newRow("refused late") << false;
+    QTest::newRow("never answers") << true;
+}
+
+void TestMqttClient::deadFirstAddressGivesWayToTheNext()
+{
+    QFETCH(bool, silentListener);
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    QTcpServer silent;
+    if (silentListener)
+        QVERIFY(silent.listen(QHostAddress(QStringLiteral("127.0.0.2")), broker.port()));
+    MqttTransport::setHostTable({{QStringLiteral("two.test"), {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.1")}}});
+    MqttClient client;
+    configure(client, broker.port());
+    client.setHostname(QStringLiteral("two.test"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    const bool up = connected.wait(5000);
+    MqttTransport::setHostTable({});
+    QVERIFY(up);
 }
 
 // connect() while connected applies new settings: the client moves to the other broker.
