@@ -338,8 +338,10 @@ void TestGUIManager::configReactionAppliesEveryChangedRow()
     // bridge's new base, as tessivo-bridge-setup writes it.
     QCOMPARE(QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat).value("bridge/base").toString(), Ui);
     int before = m_service->count(Ui + "/info");
-    QVERIFY(m_service->publish(Ui + "/info/get", QByteArray()));
-    QVERIFY(m_service->waitFor(Ui + "/info", before + 1));
+    // Its requests are subscribed again just after the configuration goes out: asked until answered.
+    QVERIFY(waitUntil([&] {
+        return m_service->publish(Ui + "/info/get", QByteArray()) && m_service->waitFor(Ui + "/info", before + 1, 200);
+    }));
     QVERIFY(!log.contains("[MqttClient] Unsubscribing from 'orvo/ui/info/get'"));
     {
         QSettings file(m_dir->filePath("gui.conf"), QSettings::IniFormat);
@@ -668,9 +670,11 @@ void TestGUIManager::unreachableBrokerSettingsAreRestored()
     QCOMPARE(fileValue("mqtt/port").toInt(), int(m_broker->port()));
     QVERIFY(!fileValue("trial/port").isValid());
     QVERIFY(!fileValue("trial/host").isValid());
+    // The requests are subscribed again just after the configuration goes out: asked until answered.
     const int answers = m_service->count(Ui + "/info");
-    QVERIFY(m_service->publish(Ui + "/info/get", QByteArray()));
-    QVERIFY(m_service->waitFor(Ui + "/info", answers + 1));
+    QVERIFY(waitUntil([&] {
+        return m_service->publish(Ui + "/info/get", QByteArray()) && m_service->waitFor(Ui + "/info", answers + 1, 200);
+    }));
 }
 
 // The first line with more than blanks, trimmed, is the device id; an unreadable file keeps the old one.
