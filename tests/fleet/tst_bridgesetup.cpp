@@ -201,7 +201,7 @@ void TestBridgeSetup::writesTheBridgeOfTheSerialNumber()
     QVERIFY(conf.open(QIODevice::ReadOnly));
     const QString renamed = QString::fromUtf8(conf.readAll());
     for (const char *expected : {"topic info out 0 depot/ui/ fleet/K0042/orvo/ui/\n", "topic status out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
-                                 "topic config out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic fleet/config out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
                                  "topic config/set in 0 depot/ui/ fleet/K0042/orvo/ui/\n",
                                  "topic +/get in 0 depot/ui/ fleet/K0042/orvo/ui/\n", "topic orvo/blm/status out 0 \"\" fleet/K0042/\n"})
         QVERIFY2(renamed.contains(QLatin1String(expected)), expected);
