@@ -9,6 +9,8 @@
 
 namespace {
 
+const char PasswordVariable[] = "TESSIVO_MQTT_PASSWORD";
+
 // The options QGuiApplication takes out of argv before our parser sees it, written with one
 // dash or two; the flags take no value.
 const char *const ToolkitOptionsWithValue[] = {
@@ -36,7 +38,9 @@ struct Options
                             QStringLiteral("port")};
     QCommandLineOption username{{QStringLiteral("u"), QStringLiteral("username")}, QStringLiteral("Set mqtt username"),
                                 QStringLiteral("username")};
-    QCommandLineOption password{{QStringLiteral("p"), QStringLiteral("password")}, QStringLiteral("Set mqtt password"),
+    QCommandLineOption password{{QStringLiteral("p"), QStringLiteral("password")}, QStringLiteral("Set mqtt password; every user sees it in the process list: prefer "
+                                               "TESSIVO_MQTT_PASSWORD in the environment (or mqtt/password in the "
+                                               "owner-only configuration file)"),
                                 QStringLiteral("password")};
 
     void addTo(QCommandLineParser &parser) const
@@ -155,8 +159,11 @@ QVariantMap parseCLIArgs(const QStringList &arguments)
         qInfo().noquote().nospace() << "Setting MQTT User : " << parser.value(options.username);
         overrides.insert(QStringLiteral("mqtt/username"), parser.value(options.username));
     }
+    // The environment keeps the password out of /proc/<pid>/cmdline; -p, when given, wins.
     if (parser.isSet(options.password))
         overrides.insert(QStringLiteral("mqtt/password"), parser.value(options.password));
+    else if (qEnvironmentVariableIsSet(PasswordVariable))
+        overrides.insert(QStringLiteral("mqtt/password"), qEnvironmentVariable(PasswordVariable));
     if (parser.isSet(options.config)) {
         qInfo().noquote().nospace() << "Using configuration file : " << parser.value(options.config);
         overrides.insert(QStringLiteral("config"), parser.value(options.config));

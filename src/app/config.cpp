@@ -160,7 +160,37 @@ void Config::load()
         emit configChanged(changes);
 }
 
+void Config::keep(const QVariantMap &entries)
+{
+    bool changed = false;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const auto current = m_settings.constFind(it.key());
+        if (current != m_settings.constEnd() && sameValue(current.value(), it.value()))
+            continue;
+        m_settings.insert(it.key(), it.value());
+        changed = true;
+    }
+    if (changed)
+        save();
+}
+
+void Config::drop(const QStringList &keys)
+{
+    QStringList dropped;
+    for (const QString &key : keys) {
+        if (!m_defaults.contains(key) && m_settings.remove(key))
+            dropped << key;
+    }
+    if (!dropped.isEmpty())
+        write(dropped);
+}
+
 void Config::save()
+{
+    write({});
+}
+
+void Config::write(const QStringList &dropped)
 {
     m_watcher.removePath(m_fileName);
     // The file holds the broker password and the PIN: owner-only whatever the umask. A new file
@@ -175,6 +205,8 @@ void Config::save()
         ::chmod(name.constData(), OwnerOnly);
     {
         QSettings settings(m_fileName, QSettings::NativeFormat);
+        for (const QString &key : dropped)
+            settings.remove(key);
         for (auto it = m_settings.cbegin(); it != m_settings.cend(); ++it)
             settings.setValue(it.key(), it.value());
         settings.sync();

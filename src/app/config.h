@@ -26,6 +26,11 @@ public:
     void load();
     void save();
 
+    // Bookkeeping entries of the file (a way back kept beside the settings): written or
+    // dropped in one write, announced to nobody.
+    void keep(const QVariantMap &entries);
+    void drop(const QStringList &keys);
+
     QJsonObject toJson() const;
     void fromJson(const QJsonObject &json);
 
@@ -45,6 +50,7 @@ private slots:
 
 private:
     QVariantMap readFile(bool *changed) const;
+    void write(const QStringList &dropped);
     void watchFile();
 
     QString m_fileName;

@@ -145,7 +145,9 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     , m_session(config)
     , m_eventLog(config, eventLogFile)
     , m_diagnostics(m_deviceId, m_board, m_network, m_validator)
+    , m_brokerTrial(config)
 {
+    m_base = baseTopic();
     m_rootContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
     m_displayOffTimer.setSingleShot(true);
@@ -284,9 +286,19 @@ QString GUIManager::baseTopic() const
     return m_config.get(QStringLiteral("mqtt/base")).toString();
 }
 
+QStringList GUIManager::ownBases() const
+{
+    QStringList bases{baseTopic()};
+    const QString bridged = m_config.get(QStringLiteral("bridge/base")).toString();
+    if (!bridged.isEmpty() && bridged != bases.first())
+        bases << bridged;
+    return bases;
+}
+
 void GUIManager::onMqttConnected()
 {
     qInfo().noquote().nospace() << Tag << "Connected to MQTT broker";
+    m_brokerTrial.onConnected();
     setMessage(QStringLiteral("Connected"));
     subscribeToTopics();
     publishInfo();
@@ -307,24 +319,29 @@ void GUIManager::onMqttError(const QString &error)
 
 void GUIManager::subscribeToTopics()
 {
-    const QString base = baseTopic();
-    if (!m_subscribedBase.isEmpty() && m_subscribedBase != base) {
-        // A new base topic: the old one's requests are no longer ours, and its retained status
-        // would tell every later subscriber that an application still answers there.
+    const QStringList bases = ownBases();
+    for (const QString &old : qAsConst(m_subscribedBases)) {
+        if (bases.contains(old))
+            continue;
+        // A base no longer ours: its requests go unanswered, and its retained status would
+        // tell every later subscriber that an application still answers there.
         for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.unsubscribe(m_subscribedBase + QLatin1String(suffix));
-        m_mqtt.publish(QByteArray(), m_subscribedBase + QStringLiteral("/status"), 0, true);
+            m_mqtt.unsubscribe(old + QLatin1String(suffix));
+        m_mqtt.publish(QByteArray(), old + QStringLiteral("/status"), 0, true);
     }
-    m_subscribedBase = base;
+    m_subscribedBases = bases;
     // The client holds one entry per filter: subscribing again on every connection adds nothing.
-    for (const char *suffix : OwnRequestSuffixes)
-        m_mqtt.subscribe(base + QLatin1String(suffix), 0);
+    for (const QString &base : bases) {
+        for (const char *suffix : OwnRequestSuffixes)
+            m_mqtt.subscribe(base + QLatin1String(suffix), 0);
+    }
 }
 
 void GUIManager::publishInfo()
 {
     const QJsonObject info{{QStringLiteral("version"), QCoreApplication::applicationVersion()}};
-    m_mqtt.publish(QJsonDocument(info).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/info"), 0, false);
+    for (const QString &base : ownBases())
+        m_mqtt.publish(QJsonDocument(info).toJson(QJsonDocument::Indented), base + QStringLiteral("/info"), 0, false);
 }
 
 void GUIManager::publishStatus()
@@ -333,17 +350,22 @@ void GUIManager::publishStatus()
                              {QStringLiteral("service"), true}};
     // Retained like the last will on the same topic, so that the live status replaces a will
     // left by an earlier crash instead of leaving every later subscriber told we are down.
-    m_mqtt.publish(QJsonDocument(status).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/status"), 0, true);
+    for (const QString &base : ownBases())
+        m_mqtt.publish(QJsonDocument(status).toJson(QJsonDocument::Indented), base + QStringLiteral("/status"), 0, true);
 }
 
 void GUIManager::publishConfig()
 {
     QJsonObject json = m_config.toJson();
-    // Every client of the broker may read this topic: the broker password stays out of it.
+    // Every client of the broker may read this topic: the broker password stays out of it,
+    // and so does the way back of a broker trial, which holds the previous one.
     QJsonObject mqtt = json.value(QStringLiteral("mqtt")).toObject();
     mqtt.remove(QStringLiteral("password"));
     json.insert(QStringLiteral("mqtt"), mqtt);
-    m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/config"), 0, false);
+    json.remove(QStringLiteral("trial"));
+    const QStringList bases = ownBases();
+    for (const QString &base : bases)
+        m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), base + QStringLiteral("/config"), 0, false);
 
     // Local peers read the PIN from "/config"; what leaves the vehicle holds no secret at all,
     // only how often each was written, so that the depot can tell its change was taken.
@@ -360,13 +382,17 @@ void GUIManager::publishConfig()
         group.value() = members;
     }
     json.insert(QStringLiteral("secretWrites"), writes);
-    m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), baseTopic() + QStringLiteral("/fleet/config"), 0,
-                   false);
+    for (const QString &base : bases)
+        m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), base + QStringLiteral("/fleet/config"), 0,
+                       false);
 }
 
 void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &from)
 {
-    if (!from.contains(baseTopic().toUtf8()))
+    bool own = false;
+    for (const QString &base : ownBases())
+        own = own || from.contains(base.toUtf8());
+    if (!own)
         return;
     qInfo().noquote().nospace() << Tag << "Message received : " << QString::fromUtf8(from);
     if (QLoggingCategory::defaultCategory()->isDebugEnabled())
@@ -391,9 +417,11 @@ void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &fr
                     ++m_secretWrites[key];
             }
         }
+        m_brokerTrial.keepWayBack(accepted);
         m_takingRemoteSettings = true;
         m_config.fromJson(accepted);
         m_takingRemoteSettings = false;
+        m_brokerTrial.settle();
     }
 }
 
@@ -410,7 +438,10 @@ QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
         for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
             const QString key = group.key() + QLatin1Char('/') + member.key();
             const QJsonValue value = member.value();
-            if (settingtable::accepts(key, value)) {
+            // The way back of a broker trial and the base the bridge carries are the
+            // application's own bookkeeping.
+            const bool own = group.key() == QLatin1String("trial") || group.key() == QLatin1String("bridge");
+            if (!own && settingtable::accepts(key, value)) {
                 kept.insert(member.key(), value);
             } else {
                 // The value as it came, in JSON notation ("1884" with its quotes); never a secret.
@@ -844,9 +875,18 @@ void GUIManager::onConfigChanged(const QVariantMap &changes)
         qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
         initLog();
     }
+    if (changes.contains(QStringLiteral("mqtt/base"))) {
+        // The depot's bridge carries the base it was written for: that one keeps answering
+        // until the file names the bridge's new base (tessivo-bridge-setup writes it).
+        if (!m_config.get(QStringLiteral("bridge/base")).isValid() && !m_base.isEmpty())
+            m_config.keep({{QStringLiteral("bridge/base"), m_base}});
+        m_base = baseTopic();
+    }
     if (anyKeyMatches(mqttKey)) {
         qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
         initMqtt();
+    } else if (changes.contains(QStringLiteral("bridge/base")) && m_mqtt.state() == manager::MqttTransport::Connected) {
+        subscribeToTopics();
     }
     publishConfig();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controller/brokertrial.h"
 #include "maintenance/diagnostics.h"
 #include "maintenance/eventmanager.h"
 #include "maintenance/sessionmanager.h"
@@ -116,6 +117,7 @@ public:
     manager::Network &network() { return m_network; }
     SessionManager &session() { return m_session; }
     EventManager &eventLog() { return m_eventLog; }
+    BrokerTrial &brokerTrial() { return m_brokerTrial; }
 
     // Test seam: the display-off interval is minutes long in service.
     void setDisplayOffUnitMs(int unitMs) { m_displayOffUnitMs = unitMs; }
@@ -185,6 +187,9 @@ private:
     void loadDeviceId();
     bool saveDeviceId();
     QString baseTopic() const;
+    // The base topic, and the one the depot's bridge still carries after a change of base,
+    // until the file says the bridge carries the new one ("bridge/base").
+    QStringList ownBases() const;
     QJsonObject acceptableConfiguration(const QJsonObject &json) const;
     bool inRange(const QString &key, int value) const;
     // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
@@ -210,14 +215,17 @@ private:
     SessionManager m_session;
     EventManager m_eventLog;
     Diagnostics m_diagnostics;
+    BrokerTrial m_brokerTrial;
 
-    // The base topic whose requests are subscribed, to leave it when "mqtt/base" changes.
-    QString m_subscribedBase;
     // Writes of each secret setting since the start (kept in memory only): the depot's copy
     // of the configuration carries these counts instead of the values, so a remote change of
     // the PIN can be proved without the PIN leaving the vehicle.
     QHash<QString, int> m_secretWrites;
     bool m_takingRemoteSettings = false;
+    // The base topics whose requests are subscribed, to leave one no longer ours.
+    QStringList m_subscribedBases;
+    // The base topic in force, to know the one a change of "mqtt/base" leaves.
+    QString m_base;
     bool m_translatorLoaded = false;
     int m_rotation = 0;
     int m_displayOffUnitMs = 60 * 1000;

@@ -32,6 +32,7 @@ MqttClient::MqttClient(QObject *parent)
 
 MqttClient::~MqttClient()
 {
+    delete m_reconnect;
     delete m_watchdog;
     delete m_client;
 }
@@ -48,10 +49,16 @@ void MqttClient::connect()
     if (!m_watchdog) {
         m_watchdog = new QTimer;
         QObject::connect(m_watchdog, &QTimer::timeout, this, &MqttClient::onTimeout);
+        // One reconnect at a time: every loss re-arms the same timer, so calls of connect()
+        // while the broker is away (each settings change makes one) never add a chain.
+        m_reconnect = new QTimer;
+        m_reconnect->setSingleShot(true);
+        QObject::connect(m_reconnect, &QTimer::timeout, this, &MqttClient::onReconnect);
     }
     qDebug().noquote().nospace() << Tag << "Applying client configuration:";
     qDebug().noquote().nospace() << Tag << "Retry interval millis: " << m_retryMillis;
     m_watchdog->setInterval(int(m_retryMillis));
+    m_reconnect->setInterval(int(m_retryMillis));
 
     if (!m_client) {
         m_client = new MqttTransport;
@@ -93,6 +100,8 @@ void MqttClient::connect()
         qWarning().noquote().nospace() << Tag << "Encryption not yet supported";
 
     m_client->connectToHost();
+    // This attempt replaces the one that was due; its failure arms the timer again.
+    m_reconnect->stop();
 }
 
 void MqttClient::disconnect()
@@ -216,7 +225,7 @@ void MqttClient::onStateChanged(MqttTransport::ClientState state)
         break;
     case MqttTransport::Disconnected:
         qDebug().noquote().nospace() << Tag << "State is Disconnected.";
-        QTimer::singleShot(int(m_retryMillis), this, &MqttClient::onReconnect);
+        m_reconnect->start();
         break;
     }
 }

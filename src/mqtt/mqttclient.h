@@ -89,6 +89,7 @@ private:
 
     MqttTransport *m_client = nullptr;
     QTimer *m_watchdog = nullptr;
+    QTimer *m_reconnect = nullptr;
     QList<Subscription> m_subscriptions;
     // Counts the connections made; 0 before the first.
     quint64 m_connection = 0;

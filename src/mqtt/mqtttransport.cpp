@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QList>
@@ -15,6 +16,12 @@
 namespace manager {
 
 namespace {
+
+QHash<QString, QStringList> &hostTable()
+{
+    static QHash<QString, QStringList> table;
+    return table;
+}
 
 // How often libmosquitto gets to send keep-alive pings and notice a silent broker.
 constexpr int MiscIntervalMs = 500;
@@ -98,6 +105,30 @@ void MqttTransport::connectToHost()
             emit disconnected();
     }
 
+    m_addresses.clear();
+    m_error = NoError;
+    setState(Connecting);
+    if (!prepareSession())
+        return;
+    // The library would resolve a host name inside its connect call, on this thread, and a dead
+    // name server would freeze the scene at every retry. The name is looked up on the side and
+    // the library is handed the address.
+    if (QHostAddress().setAddress(m_hostname)) {
+        startConnect({m_hostname});
+        return;
+    }
+    const auto listed = hostTable().constFind(m_hostname);
+    if (listed != hostTable().constEnd()) {
+        startConnect(listed.value());
+        return;
+    }
+    m_lookupId = QHostInfo::lookupHost(m_hostname, this, &MqttTransport::onHostLookedUp);
+}
+
+// A fresh library session with the current settings, for each address tried; false (and the
+// attempt failed) when the library refuses the settings.
+bool MqttTransport::prepareSession()
+{
     const QByteArray id = m_clientId.toUtf8();
     const char *idArg = id.isEmpty() ? nullptr : id.constData();
     int rc;
@@ -107,8 +138,6 @@ void MqttTransport::connectToHost()
     } else {
         rc = mosquitto_reinitialise(m_mosq, idArg, m_cleanSession, this);
     }
-    m_error = NoError;
-    setState(Connecting);
     if (rc != MOSQ_ERR_SUCCESS) {
         // libmosquitto refuses an empty client id without a clean session.
         if (m_mosq) {
@@ -116,7 +145,7 @@ void MqttTransport::connectToHost()
             m_mosq = nullptr;
         }
         failAttempt(IdRejected);
-        return;
+        return false;
     }
 
     mosquitto_connect_callback_set(m_mosq, &MqttTransport::onConnectCallback);
@@ -138,22 +167,15 @@ void MqttTransport::connectToHost()
         if (mosquitto_will_set(m_mosq, topic.constData(), m_willMessage.size(), m_willMessage.constData(),
                                m_willQoS, m_willRetain) != MOSQ_ERR_SUCCESS) {
             failAttempt(ProtocolViolation);
-            return;
+            return false;
         }
     }
 
     if (m_tls.enabled() && !applyTls()) {
         failAttempt(TransportInvalid);
-        return;
+        return false;
     }
-    // The library would resolve a host name inside its connect call, on this thread, and a dead
-    // name server would freeze the scene at every retry. The name is looked up on the side and
-    // the library is handed the address.
-    if (QHostAddress().setAddress(m_hostname)) {
-        startConnect({m_hostname});
-        return;
-    }
-    m_lookupId = QHostInfo::lookupHost(m_hostname, this, &MqttTransport::onHostLookedUp);
+    return true;
 }
 
 void MqttTransport::onHostLookedUp(const QHostInfo &info)
@@ -191,12 +213,18 @@ void MqttTransport::abortLookup()
 
 void MqttTransport::startConnect(const QStringList &addresses)
 {
-    // In the resolver's order, the next one when a connection is refused at once, as the
-    // library does with the addresses it resolves itself ("localhost" may give ::1 first to a
-    // broker listening on 127.0.0.1 only).
+    m_addresses = addresses;
+    connectNext();
+}
+
+// In the resolver's order, the next one when a connection is refused, at once or once the
+// connect in progress fails, or when it times out ("localhost" may give ::1 first to a broker
+// listening on 127.0.0.1 only, and a non-blocking connect to ::1 hears the refusal late).
+void MqttTransport::connectNext()
+{
     int rc = MOSQ_ERR_INVAL;
-    for (const QString &address : addresses) {
-        const QByteArray host = address.toUtf8();
+    while (!m_addresses.isEmpty()) {
+        const QByteArray host = m_addresses.takeFirst().toUtf8();
         rc = mosquitto_connect_async(m_mosq, host.constData(), m_port, m_keepAlive);
         if (rc == MOSQ_ERR_SUCCESS)
             break;
@@ -218,6 +246,22 @@ void MqttTransport::startConnect(const QStringList &addresses)
     m_miscTimer->start();
 }
 
+bool MqttTransport::tryNextAddress()
+{
+    if (m_state != Connecting || m_addresses.isEmpty())
+        return false;
+    dropSocket();
+    m_pending->clear();
+    if (prepareSession())
+        connectNext();
+    return true;
+}
+
+void MqttTransport::setHostTable(const QHash<QString, QStringList> &table)
+{
+    hostTable() = table;
+}
+
 void MqttTransport::disconnectFromHost()
 {
     abortLookup();
@@ -236,7 +280,7 @@ void MqttTransport::disconnectFromHost()
 void MqttTransport::closeTransport()
 {
     abortLookup();
-    if (m_state == Disconnected)
+    if (m_state == Disconnected || tryNextAddress())
         return;
     dropSocket();
     m_pending->clear();
@@ -372,6 +416,9 @@ void MqttTransport::dispatchPending()
             }
             break;
         case Event::Lost:
+            // Lost before the broker answered: the connect was refused late, try the next.
+            if (m_state == Connecting && tryNextAddress())
+                break;
             if (m_state != Disconnected) {
                 dropSocket();
                 const bool wasConnected = m_state == Connected;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -75,6 +76,10 @@ public:
     ClientState state() const { return m_state; }
     ClientError error() const { return m_error; }
 
+    // Host names answered from this table instead of the resolver, with their addresses in
+    // the order given: a private hosts file for tests (one name with a dead first address).
+    static void setHostTable(const QHash<QString, QStringList> &table);
+
     // Starts a connection attempt with the current settings; an existing connection is
     // closed first (without its last will) so that new settings take effect.
     void connectToHost();
@@ -105,7 +110,12 @@ private:
     static void onMessageCallback(mosquitto *, void *self, const mosquitto_message *message);
     static void onSubscribeCallback(mosquitto *, void *self, int mid, int count, const int *granted);
 
+    bool prepareSession();
     void startConnect(const QStringList &addresses);
+    void connectNext();
+    // Moves a connection attempt that failed before the broker answered to the next address;
+    // false when none is left (or no attempt is under way).
+    bool tryNextAddress();
     void onHostLookedUp(const QHostInfo &info);
     void abortLookup();
     void onReadable();
@@ -125,6 +135,8 @@ private:
     // The host name being looked up (asynchronously: a dead name server must not stop the
     // thread), or -1.
     int m_lookupId = -1;
+    // The addresses of the attempt under way not tried yet.
+    QStringList m_addresses;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer *m_miscTimer = nullptr;

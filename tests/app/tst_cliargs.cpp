@@ -15,6 +15,7 @@ class TestCliArgs : public QObject
 private slots:
     void overrides_data();
     void overrides();
+    void passwordFromTheEnvironment();
     void exitingOptions_data();
     void exitingOptions();
     void configOptionChoosesTheFile();
@@ -99,6 +100,17 @@ void TestCliArgs::overrides()
         QCOMPARE(result.value(it.key()), it.value());
         QCOMPARE(result.value(it.key()).userType(), it.value().userType());
     }
+}
+
+// TESSIVO_MQTT_PASSWORD gives the password without a trace in the process list; -p wins.
+void TestCliArgs::passwordFromTheEnvironment()
+{
+    qputenv("TESSIVO_MQTT_PASSWORD", "from-env");
+    const QVariantMap fromEnvironment = parseCLIArgs({"tessivo"});
+    const QVariantMap fromOption = parseCLIArgs({"tessivo", "-p", "from-option"});
+    qunsetenv("TESSIVO_MQTT_PASSWORD");
+    QCOMPARE(fromEnvironment, QVariantMap({{"mqtt/password", "from-env"}}));
+    QCOMPARE(fromOption, QVariantMap({{"mqtt/password", "from-option"}}));
 }
 
 void TestCliArgs::exitingOptions_data()

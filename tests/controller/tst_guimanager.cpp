@@ -101,6 +101,8 @@ private slots:
     void displayOffTimerSwitchesDisplay();
     void brokerLossShowsDisconnected();
     void portChangeReconnectsAndAnswersOnce();
+    void unreachableBrokerSettingsAreRestored_data();
+    void unreachableBrokerSettingsAreRestored();
     void deviceIdFileRules();
     void deviceIdSaveIsAtomicAndFailuresReported();
     void deviceIdFromHostilePaths_data();
@@ -274,6 +276,7 @@ void TestGUIManager::configSetRefusesUnusableValues_data()
     QTest::newRow("empty host") << QByteArray(R"({"mqtt": {"host": ""}})") << "mqtt/host = \"\"";
     QTest::newRow("level as bool") << QByteArray(R"({"log": {"level": true}})") << "log/level = true";
     QTest::newRow("negative delay") << QByteArray(R"({"gui": {"shutdownDelaySec": -5}})") << "gui/shutdownDelaySec = -5";
+    QTest::newRow("trial bookkeeping") << QByteArray(R"({"trial": {"port": 1884}})") << "trial/port = 1884";
     QTest::newRow("cursor as text") << QByteArray(R"({"gui": {"showCursor": "yes"}})") << "gui/showCursor = \"yes\"";
     // The Display page offers 0 to 1440 minutes, and the validator page 5 to 900 s: one range.
     QTest::newRow("display off beyond a day") << QByteArray(R"({"gui": {"displayOffMin": 1441}})") << "gui/displayOffMin = 1441";
@@ -312,7 +315,8 @@ void TestGUIManager::configSetRefusesUnusableValues()
 
 // One message changing the locale, the log level and the base topic applies all three, each
 // once: the language switches, the log level is in force, and the application reconnects once
-// to answer below the new base only, with its requests subscribed once.
+// to answer below the new base, with its requests subscribed once (and below the old one
+// until the bridge carries the new one).
 void TestGUIManager::configReactionAppliesEveryChangedRow()
 {
     startController();
@@ -329,14 +333,29 @@ void TestGUIManager::configReactionAppliesEveryChangedRow()
     QVERIFY(QLoggingCategory::defaultCategory()->isDebugEnabled());
     QCOMPARE(m_service->lastJson("tsv/ui/config").value("gui").toObject().value("locale").toString(), QStringLiteral("el_GR"));
     QCOMPARE(log.count("[MqttClient] Subscribing to 'tsv/ui/info/get' with QoS = 0"), 1);
-    QVERIFY(log.contains("[MqttClient] Unsubscribing from 'orvo/ui/info/get'"));
+
+    // The depot's bridge carries the old base: it answers there too until the file names the
+    // bridge's new base, as tessivo-bridge-setup writes it.
+    QCOMPARE(QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat).value("bridge/base").toString(), Ui);
+    int before = m_service->count(Ui + "/info");
+    // Its requests are subscribed again just after the configuration goes out: asked until answered.
+    QVERIFY(waitUntil([&] {
+        return m_service->publish(Ui + "/info/get", QByteArray()) && m_service->waitFor(Ui + "/info", before + 1, 200);
+    }));
+    QVERIFY(!log.contains("[MqttClient] Unsubscribing from 'orvo/ui/info/get'"));
+    {
+        QSettings file(m_dir->filePath("gui.conf"), QSettings::IniFormat);
+        file.setValue("bridge/base", "tsv/ui");
+    }
+    QTRY_VERIFY(log.contains("[MqttClient] Unsubscribing from 'orvo/ui/info/get'"));
     // The old base's retained status is cleared, so nobody is told an application answers there.
     QTRY_VERIFY(m_service->payloads(Ui + "/status").last().isEmpty());
 
-    const int before = m_service->count(Ui + "/info");
+    before = m_service->count(Ui + "/info");
+    const int there = m_service->count("tsv/ui/info");
     QVERIFY(m_service->publish(Ui + "/info/get", QByteArray()));
     QVERIFY(m_service->publish("tsv/ui/info/get", QByteArray()));
-    QVERIFY(m_service->waitFor("tsv/ui/info"));
+    QVERIFY(m_service->waitFor("tsv/ui/info", there + 1));
     QCOMPARE(m_service->count(Ui + "/info"), before);
     manager::Logger::instance()->setLevel(2);
 }
@@ -606,6 +625,56 @@ void TestGUIManager::rotationAppliedAndBadFileValueReadAsZero()
     m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
     QCOMPARE(m_manager->rotation(), 0);
     QCOMPARE(log.count("[GUIManager] WARN: Invalid rotation : sideways, using 0"), 2);
+}
+
+
+void TestGUIManager::unreachableBrokerSettingsAreRestored_data()
+{
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("in one run") << false;
+    QTest::newRow("restart during the trial") << true;
+}
+
+// A port with no broker behind it, set from afar: without a connection within the trial time
+// the previous settings come back, in the file too, the application answers on its broker
+// again and says so in one warning. The way back is in the file, so a restart keeps it.
+void TestGUIManager::unreachableBrokerSettingsAreRestored()
+{
+    QFETCH(bool, restart);
+    constexpr int TrialMs = 1500;
+    startController();
+    LogCapture log;
+    // Cut short only after the restart when there is one.
+    if (!restart)
+        m_manager->brokerTrial().setTrialMs(TrialMs);
+    const quint16 dead = BrokerFixture::freePort();
+    QVERIFY(m_service->publish(Ui + "/config/set", QJsonObject{{"mqtt", QJsonObject{{"port", int(dead)}}}}));
+    const auto fileValue = [this](const char *key) {
+        return QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat).value(key);
+    };
+    QTRY_COMPARE(fileValue("mqtt/port").toInt(), int(dead));
+    QCOMPARE(fileValue("trial/port").toInt(), int(m_broker->port()));
+    if (restart) {
+        m_manager.reset();
+        m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
+        m_manager.reset(new GUIManager(*m_config, m_dir->filePath("events.ini")));
+        m_manager->brokerTrial().setTrialMs(TrialMs);
+        QVERIFY(m_manager->brokerTrial().active());
+    }
+    const int before = m_service->count(Ui + "/config");
+    QVERIFY(m_service->waitFor(Ui + "/config", before + 1, 10000));
+    QCOMPARE(m_service->lastJson(Ui + "/config").value("mqtt").toObject().value("port").toInt(), int(m_broker->port()));
+    const QString warning = QStringLiteral("[GUIManager] WARN: No connection with broker 127.0.0.1:%1 within 1.5 s; "
+                                           "restored broker 127.0.0.1:%2").arg(dead).arg(m_broker->port());
+    QCOMPARE(log.count(warning), 1);
+    QCOMPARE(fileValue("mqtt/port").toInt(), int(m_broker->port()));
+    QVERIFY(!fileValue("trial/port").isValid());
+    QVERIFY(!fileValue("trial/host").isValid());
+    // The requests are subscribed again just after the configuration goes out: asked until answered.
+    const int answers = m_service->count(Ui + "/info");
+    QVERIFY(waitUntil([&] {
+        return m_service->publish(Ui + "/info/get", QByteArray()) && m_service->waitFor(Ui + "/info", answers + 1, 200);
+    }));
 }
 
 // The first line with more than blanks, trimmed, is the device id; an unreadable file keeps the old one.

@@ -55,12 +55,13 @@ private slots:
     void writesTheBridgeOfTheSerialNumber();
     void bridgeSharesOnlyTheFleetTopics_data();
     void bridgeSharesOnlyTheFleetTopics();
+    void renamedBaseCrossesUnderTheDepotsNames();
     void depotAwayQueuesNothing();
 
 private:
     QStringList arguments(quint16 depotPort, const QString &output) const;
     // A validator's broker with the bridge file for K0042 to the depot on that port.
-    std::unique_ptr<BrokerFixture> validatorBroker(quint16 depotPort);
+    std::unique_ptr<BrokerFixture> validatorBroker(quint16 depotPort, const QStringList &extra = {});
     std::unique_ptr<ServiceDouble> depotObserver(BrokerFixture &depot);
 
     std::unique_ptr<Pki> m_pki;
@@ -187,13 +188,32 @@ void TestBridgeSetup::writesTheBridgeOfTheSerialNumber()
     conf.close();
     QVERIFY(conf.open(QIODevice::ReadOnly));
     QVERIFY(conf.readAll().contains("notification_topic fleet/K0043/bridge"));
+    conf.close();
+
+    // Another base of the application is renamed to the one the depot knows, and its file is
+    // told which base the bridge carries (it stops answering on the old one then).
+    const QString appConfig = m_dir.filePath(QStringLiteral("gui.conf"));
+    QFile app(appConfig);
+    QVERIFY(app.open(QIODevice::WriteOnly));
+    app.write("[gui]\nlocale=en_IE\n\n[mqtt]\nbase=depot/ui\nport=1883\n");
+    app.close();
+    QVERIFY(setup(arguments(8883, output) + QStringList{"--id", "K0042", "--config", appConfig}).exitCode == 0);
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    const QString renamed = QString::fromUtf8(conf.readAll());
+    for (const char *expected : {"topic info out 0 depot/ui/ fleet/K0042/orvo/ui/\n", "topic status out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic fleet/config out 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic config/set in 0 depot/ui/ fleet/K0042/orvo/ui/\n",
+                                 "topic +/get in 0 depot/ui/ fleet/K0042/orvo/ui/\n", "topic orvo/blm/status out 0 \"\" fleet/K0042/\n"})
+        QVERIFY2(renamed.contains(QLatin1String(expected)), expected);
+    QVERIFY(app.open(QIODevice::ReadOnly));
+    QCOMPARE(app.readAll(), QByteArray("[gui]\nlocale=en_IE\n\n[mqtt]\nbase=depot/ui\nport=1883\n[bridge]\nbase=depot/ui\n"));
 }
 
-std::unique_ptr<BrokerFixture> TestBridgeSetup::validatorBroker(quint16 depotPort)
+std::unique_ptr<BrokerFixture> TestBridgeSetup::validatorBroker(quint16 depotPort, const QStringList &extra)
 {
     const QString dir = m_dir.filePath(QStringLiteral("conf.d-%1").arg(depotPort));
     QDir().mkpath(dir);
-    if (setup(arguments(depotPort, dir + QStringLiteral("/tessivo-bridge.conf")) + QStringList{"--id", "K0042"}).exitCode != 0)
+    if (setup(arguments(depotPort, dir + QStringLiteral("/tessivo-bridge.conf")) + QStringList{"--id", "K0042"} + extra).exitCode != 0)
         return nullptr;
     return std::make_unique<BrokerFixture>(QStringLiteral("include_dir %1\n").arg(dir).toUtf8());
 }
@@ -266,6 +286,34 @@ void TestBridgeSetup::bridgeSharesOnlyTheFleetTopics()
     QVERIFY(sender.publish(marker, QByteArray("{}")));
     QVERIFY(receiver.waitFor(markerThere));
     QCOMPARE(receiver.payloads(to).count("{\"probe\": true}"), crosses ? 1 : 0);
+}
+
+// An application on another base is seen by the depot under the usual names, both ways.
+void TestBridgeSetup::renamedBaseCrossesUnderTheDepotsNames()
+{
+    BrokerFixture depot(QStringLiteral("cafile %1\ncertfile %2\nkeyfile %3\nrequire_certificate true\n")
+                                .arg(m_pki->caFile(), m_server.cert, m_server.key)
+                                .toUtf8());
+    QVERIFY(depot.start());
+    const QString appConfig = m_dir.filePath(QStringLiteral("renamed.conf"));
+    QFile app(appConfig);
+    QVERIFY(app.open(QIODevice::WriteOnly));
+    app.write("[mqtt]\nbase=depot/ui\n");
+    app.close();
+    std::unique_ptr<BrokerFixture> local = validatorBroker(depot.port(), {"--config", appConfig});
+    QVERIFY(local && local->start());
+    std::unique_ptr<ServiceDouble> remote = depotObserver(depot);
+    QVERIFY(remote->start() && remote->subscribe(QStringLiteral("fleet/#")));
+    ServiceDouble device(local->port(), QStringLiteral("device"));
+    QVERIFY(device.start() && device.subscribe(QStringLiteral("depot/#")));
+    QVERIFY(waitUntil([&] {
+        return device.publish(QStringLiteral("depot/ui/info"), "{}")
+                && remote->waitFor(QStringLiteral("fleet/K0042/orvo/ui/info"), 1, 200);
+    }, 10000));
+    QVERIFY(waitUntil([&] {
+        return remote->publish(QStringLiteral("fleet/K0042/orvo/ui/config/get"), "{ }")
+                && device.waitFor(QStringLiteral("depot/ui/config/get"), 1, 200);
+    }, 10000));
 }
 
 // While the depot is away nothing is kept for it, however much the device publishes: the

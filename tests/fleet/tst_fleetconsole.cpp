@@ -97,6 +97,7 @@ private slots:
 
     void setIsReadBackFromTheApplication_data();
     void setIsReadBackFromTheApplication();
+    void baseChangesNeedForce();
     void statusAndGetAskTheValidators();
     void unreachableDepotIsNamedWithoutThePassword_data();
     void unreachableDepotIsNamedWithoutThePassword();
@@ -397,6 +398,27 @@ void TestFleetConsole::setIsReadBackFromTheApplication()
             QVERIFY2(!message.payload.contains("1397") && !message.payload.contains("4826"), qPrintable(message.topic));
     }
     QVERIFY(copies > 0);
+}
+
+// A new base would leave the topics the bridge carries: refused with a line saying why, and
+// nothing sent; with --force it is applied and the validator still answers through the bridge.
+void TestFleetConsole::baseChangesNeedForce()
+{
+    QVERIFY(startValidator());
+    const Result refused = run(m_depot->port(), {"set", "mqtt/base", "depot/ui", "--id", "K0001"});
+    QCOMPARE(refused.exitCode, int(fleet::Usage));
+    QVERIFY2(refused.err.startsWith("mqtt/base moves the validators' own topics off those their bridges carry to the "
+                                    "depot: refused without --force"), qPrintable(refused.err));
+    const Result topics = run(m_depot->port(), {"set", "topics/blm", "x/blm", "--all"});
+    QCOMPARE(topics.exitCode, int(fleet::Usage));
+    QVERIFY2(topics.err.contains("topics/blm moves a service off the topics the bridges carry"), qPrintable(topics.err));
+    QCOMPARE(m_validator->config().get("mqtt/base").toString(), QStringLiteral("fleet/K0001/orvo/ui"));
+
+    const Result forced = run(m_depot->port(), {"set", "mqtt/base", "depot/ui", "--id", "K0001", "--force"});
+    QCOMPARE(forced.out.trimmed(), QStringLiteral("K0001         applied          mqtt/base = depot/ui"));
+    const Result info = run(m_depot->port(), {"get", "info", "--id", "K0001"});
+    QCOMPARE(info.exitCode, 0);
+    QCOMPARE(info.out.trimmed(), QStringLiteral("version = 1.0.21"));
 }
 
 // status asks each validator and marks those that stay silent; get shows one validator's

@@ -27,6 +27,7 @@ private slots:
     void subscriptionsWaitForConnectionAndComeBackInOrder();
     void subscriptionFromConnectedReceiverIsIssuedOncePerConnection();
     void reconnectsEveryRetryIntervalWhileBrokerIsDown();
+    void settingsChangesWhileBrokerIsDownKeepOneRetry();
     void publishIsRefusedSilentlyWhileNotConnected();
     void receivedCarriesPayloadAndTopic();
     void retainAndQosReachTheBroker();
@@ -35,6 +36,8 @@ private slots:
     void lastWillReachesOthersOnUnexpectedLoss();
     void watchdogEndsHungAttempt();
     void hostNamesAreLookedUpAside();
+    void deadFirstAddressGivesWayToTheNext_data();
+    void deadFirstAddressGivesWayToTheNext();
     void connectAgainMovesToNewSettings();
     void passwordIsNeverLogged();
 
@@ -167,6 +170,26 @@ void TestMqttClient::reconnectsEveryRetryIntervalWhileBrokerIsDown()
     QVERIFY(broker.start());
     QSignalSpy connected(&client, &MqttClient::connected);
     QVERIFY(connected.wait(10000));
+}
+
+// Every change of the settings makes a connect(); with the broker away, four of them, each
+// at another moment of the retry interval, still leave one attempt per interval, not a chain each.
+void TestMqttClient::settingsChangesWhileBrokerIsDownKeepOneRetry()
+{
+    LogCapture log;
+    MqttClient client;
+    configure(client, BrokerFixture::freePort());
+    client.connect();
+    for (int edit = 1; edit <= 4; ++edit) {
+        QTest::qWait(int(RetryMs) / 5);
+        client.setUsername(QStringLiteral("user%1").arg(edit));
+        client.connect();
+    }
+    QTRY_VERIFY(log.count(QStringLiteral("[MqttClient] Connecting to host")) >= 6);
+    const int before = log.count(QStringLiteral("[MqttClient] Connecting to host"));
+    QTest::qWait(int(RetryMs) * 10);
+    const int attempts = log.count(QStringLiteral("[MqttClient] Connecting to host")) - before;
+    QVERIFY2(attempts >= 5 && attempts <= 12, qPrintable(QString::number(attempts)));
 }
 
 // Publishing while not connected returns false, logs nothing and signals nothing.
@@ -328,6 +351,38 @@ void TestMqttClient::hostNamesAreLookedUpAside()
     QTRY_VERIFY_WITH_TIMEOUT(
         log.texts().filter(QStringLiteral("[MqttClient] Host lookup failed : no-such-broker.invalid (")).size() >= 2, 10000);
     QVERIFY(log.contains(QStringLiteral("[MqttClient] Transport invalid: ")));
+}
+
+// A host with two addresses whose first one fails, at once or only after the connect is under
+// way (a refusal that a non-blocking connect hears late, a peer that closes before the broker's
+// answer, one that never answers until the watchdog's time-out): the next one is tried.
+void TestMqttClient::deadFirstAddressGivesWayToTheNext_data()
+{
+    QTest::addColumn<int>("firstAddress");
+    QTest::newRow("nothing listens") << 0;
+    QTest::newRow("closes at once") << 1;
+    QTest::newRow("never answers") << 2;
+}
+
+void TestMqttClient::deadFirstAddressGivesWayToTheNext()
+{
+    QFETCH(int, firstAddress);
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    QTcpServer first;
+    if (firstAddress > 0)
+        QVERIFY(first.listen(QHostAddress(QStringLiteral("127.0.0.2")), broker.port()));
+    if (firstAddress == 1)
+        QObject::connect(&first, &QTcpServer::newConnection, &first, [&first] { delete first.nextPendingConnection(); });
+    MqttTransport::setHostTable({{QStringLiteral("two.test"), {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.1")}}});
+    MqttClient client;
+    configure(client, broker.port());
+    client.setHostname(QStringLiteral("two.test"));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    const bool up = connected.wait(5000);
+    MqttTransport::setHostTable({});
+    QVERIFY(up);
 }
 
 // connect() while connected applies new settings: the client moves to the other broker.

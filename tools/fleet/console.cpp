@@ -349,6 +349,19 @@ int Console::set(const QString &key, const QString &value, const QStringList &id
               << Qt::endl;
         return Usage;
     }
+    // A bridge carries the topics by the names it was written with; a renamed topic is one the
+    // depot no longer hears.
+    if (!m_options.force && key == QLatin1String("mqtt/base")) {
+        m_err << "mqtt/base moves the validators' own topics off those their bridges carry to the depot: refused "
+                 "without --force (with it, each validator answers on its old base too, until tessivo-bridge-setup "
+                 "is run on it again)" << Qt::endl;
+        return Usage;
+    }
+    if (!m_options.force && parts.at(0) == QLatin1String("topics")) {
+        m_err << key << " moves a service off the topics the bridges carry to the depot (orvo/blm/status for the "
+                        "validation service): refused without --force" << Qt::endl;
+        return Usage;
+    }
     if (!open())
         return NoDepot;
 

@@ -22,6 +22,8 @@ struct Options
     QList<Depot::Settings> depots;
     QStringList expected; // the operator's list of validators, may be empty
     int timeoutMs = 5000; // for the depot's state and for every answer
+    // Sends changes of the topics themselves ("mqtt/base", "topics/*"), which the bridges do not follow.
+    bool force = false;
     // The client's last complaint, for the line that says the depot could not be reached.
     std::function<QString()> lastClientWarning;
 };

@@ -73,6 +73,7 @@ int main(int argc, char *argv[])
             "The depot console: every validator that the depot broker hears of through its bridge.\n\n"
             "  status [--watch]                      one line per validator; --watch: a line per change\n"
             "  set GROUP/NAME VALUE --id SERIAL|--all change a setting, read it back from each validator\n"
+            "                                        (mqtt/base and topics/* only with --force)\n"
             "  get config|info|status --id SERIAL    one validator's settings, version or status\n"
             "  exporter [--listen ADDR:PORT]         the table as Prometheus metrics on /metrics\n"
             "  update check|install --id SERIAL|--all [--version V] [--wave N|N%]\n"
@@ -103,6 +104,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption insecure("insecure", "Do not check the broker's certificate against its host name (tests only).");
     const QCommandLineOption id("id", "A validator's serial number (repeatable, or comma-separated).", "serial");
     const QCommandLineOption all("all", "Every validator the depot knows (set, update).");
+    const QCommandLineOption force("force", "Send a change of mqtt/base or topics/*, which the bridges do not follow (set).");
     const QCommandLineOption watch("watch", "Keep the table live, a line per change (status).");
     const QCommandLineOption expect("expect", "File of the serial numbers that must show, one a line; the others "
                                               "show as never seen.", "file");
@@ -112,7 +114,7 @@ int main(int argc, char *argv[])
                                                       .arg(fleet::Exporter::DefaultListen), "address:port");
     const QCommandLineOption verboseOption({"v", "verbose"}, "Show the MQTT client's log on stderr.");
     parser.addOptions({help, version, target, wave, host, port, username, password, cafile, certfile, keyfile, insecure, id,
-                       all, watch, expect, timeout, listen, verboseOption});
+                       all, force, watch, expect, timeout, listen, verboseOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("status, set, get, update or exporter, and its arguments."));
     const bool versionAlone = app.arguments().mid(1) == QStringList{QStringLiteral("--version")};
@@ -137,6 +139,7 @@ int main(int argc, char *argv[])
     fleet::Options options;
     options.lastClientWarning = [] { return lastWarning; };
     fleet::Depot::Settings depot;
+    options.force = parser.isSet(force);
     depot.username = parser.value(username);
     depot.password = parser.isSet(password) ? parser.value(password) : qEnvironmentVariable("TESSIVO_FLEET_PASSWORD");
     depot.tls.caFile = parser.value(cafile);
