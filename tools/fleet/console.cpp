@@ -17,7 +17,6 @@ namespace fleet {
 namespace {
 
 // How often a waiting command looks again at what has come in.
-constexpr int PollMs = 20;
 // A configuration that does not (yet) show the new value may have been on its way before the
 // change arrived; the verdict "refused" waits this long for a later one.
 constexpr int RefusalGraceMs = 1500;
@@ -175,22 +174,6 @@ QJsonValue Console::typedValue(const QString &key, const QString &text)
 QString Console::time() const
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
-}
-
-bool Console::waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(PollMs);
-    connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        loop.exec();
-    }
-    return true;
 }
 
 bool Console::open()

@@ -76,7 +76,6 @@ private:
     // Connects to every depot; false when none could be reached. Each one that could not is
     // named on stderr.
     bool open();
-    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Asks for the application's status and version; those that stay silent are marked.
     void ask(const QList<Key> &keys);
     // Validators that should answer, on one depot or (-1) on all.

@@ -3,10 +3,29 @@
 #include "fleet.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QSysInfo>
 #include <QTimer>
 
 namespace fleet {
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    constexpr int PollMs = 20;
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(PollMs);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start();
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        loop.exec();
+    }
+    return true;
+}
 
 namespace {
 

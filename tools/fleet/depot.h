@@ -6,7 +6,13 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace fleet {
+
+// Turns the event loop, looking at `done` every few milliseconds, until it holds (true) or
+// `timeoutMs` has passed (false). The console's commands are sequences of such waits.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 
 // The console's connection to the depot broker. After each (re)connection the broker first
 // sends the retained state of every subscription; a message of the console's own, sent

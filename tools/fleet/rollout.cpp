@@ -23,7 +23,6 @@ namespace fleet {
 namespace {
 
 // How often a waiting roll-out looks again at what has come in.
-constexpr int PollMs = 20;
 // A depot away for longer than this ends the roll-out with what is known of each validator.
 constexpr int DepotOutageMs = 10 * 60 * 1000;
 // A status is a few hundred bytes; anything far beyond is not the device service's.
@@ -102,22 +101,6 @@ int Rollout::waveSize(int total, int count, int percent)
     if (count > 0)
         return count;
     return qMax(1, (total * percent + 99) / 100);
-}
-
-bool Rollout::waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(PollMs);
-    connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        loop.exec();
-    }
-    return true;
 }
 
 bool Rollout::open()

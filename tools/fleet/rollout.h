@@ -76,7 +76,6 @@ private:
     };
 
     bool open();
-    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     void onMessage(const QByteArray &topic, const QByteArray &payload, bool live);
     void onDeviceMessage(Unit &unit, const QString &suffix, const QJsonObject &object);
     void onBridgeFlag(Unit &unit, bool connected);
