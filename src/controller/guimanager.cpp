@@ -364,8 +364,9 @@ void GUIManager::publishConfig()
     json.insert(QStringLiteral("mqtt"), mqtt);
     json.remove(QStringLiteral("trial"));
     const QStringList bases = ownBases();
+    const QByteArray local = QJsonDocument(json).toJson(QJsonDocument::Indented);
     for (const QString &base : bases)
-        m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), base + QStringLiteral("/config"), 0, false);
+        m_mqtt.publish(local, base + QStringLiteral("/config"), 0, false);
 
     // Local peers read the PIN from "/config"; what leaves the vehicle holds no secret at all,
     // only how often each was written, so that the depot can tell its change was taken.
@@ -382,9 +383,9 @@ void GUIManager::publishConfig()
         group.value() = members;
     }
     json.insert(QStringLiteral("secretWrites"), writes);
+    const QByteArray depot = QJsonDocument(json).toJson(QJsonDocument::Indented);
     for (const QString &base : bases)
-        m_mqtt.publish(QJsonDocument(json).toJson(QJsonDocument::Indented), base + QStringLiteral("/fleet/config"), 0,
-                       false);
+        m_mqtt.publish(depot, base + QStringLiteral("/fleet/config"), 0, false);
 }
 
 void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &from)
