@@ -1,6 +1,9 @@
 #pragma once
 
 #include "controller/brokertrial.h"
+#include "controller/maintenancebarcode.h"
+#include "controller/powercontrol.h"
+#include "maintenance/deviceidentity.h"
 #include "maintenance/diagnostics.h"
 #include "maintenance/eventmanager.h"
 #include "maintenance/sessionmanager.h"
@@ -63,7 +66,7 @@ public:
     void load();
 
     QString screen() const { return m_screen; }
-    QString deviceId() const { return m_deviceId; }
+    QString deviceId() const { return m_identity.deviceId(); }
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
     QString message() const { return m_message; }
@@ -169,23 +172,21 @@ private slots:
     void onCardDetected(const QString &uid, const QString &type);
     void onCardRemoved();
     void onCardRetry();
-    void onIgnitionChanged();
-    void updateBoardShutdownDelay();
+    void onIgnitionChanged(bool on);
     void onSystemRebootStarted();
     void onSystemShutdownStarted();
     void onConfigChanged(const QVariantMap &changes);
     void onConfigFileChanged();
     void onSessionActiveChanged();
     void onSessionLockedChanged();
-    void onMaintenanceBarcodeScanned(const QJsonObject &data);
     void onMqttConnected();
     void onMqttDisconnected();
     void onMqttError(const QString &error);
 
 private:
     void setMessage(const QString &message);
-    void loadDeviceId();
-    bool saveDeviceId();
+    void loadDeviceId() { m_identity.load(); }
+    void updateBoardShutdownDelay() { m_power.updateBoardShutdownDelay(); }
     QString baseTopic() const;
     // The base topic, and the one the depot's bridge still carries after a change of base,
     // until the file says the bridge carries the new one ("bridge/base").
@@ -196,7 +197,6 @@ private:
     bool updateRotation();
 
     QString m_screen;
-    QString m_deviceId;
     QString m_language;
     QString m_message;
     QQmlApplicationEngine m_engine;
@@ -214,8 +214,11 @@ private:
     QTimer m_displayOffTimer;
     SessionManager m_session;
     EventManager m_eventLog;
+    DeviceIdentity m_identity;
     Diagnostics m_diagnostics;
     BrokerTrial m_brokerTrial;
+    MaintenanceBarcode m_maintenanceBarcode;
+    PowerControl m_power;
 
     // Writes of each secret setting since the start (kept in memory only): the depot's copy
     // of the configuration carries these counts instead of the values, so a remote change of
