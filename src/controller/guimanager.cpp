@@ -8,16 +8,15 @@
 #include "maintenance/event.h"
 #include "maintenance/user.h"
 #include "network/connection.h"
-#include "network/ethernet.h"
 #include "network/ipv4.h"
 #include "remoteconfig.h"
 #include "settingtable.h"
+#include "tones.h"
 #include "validation/transaction.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QLocale>
@@ -26,22 +25,15 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QRegularExpression>
-#include <QSaveFile>
-#include <QTextStream>
 #include <QUrl>
 
 #include <memory>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 
-// Screen choice, configuration reactions, device id and language. The own topics and the
-// rules for remote settings are RemoteConfig's.
+// Screen choice, configuration reactions and language. The own topics and the rules for
+// remote settings are RemoteConfig's.
 
 namespace {
 
@@ -49,8 +41,8 @@ namespace Key = settingtable::key;
 
 const char Tag[] = "[GUIManager] ";
 
-const QString ValidSound = QStringLiteral("/opt/orvo/tessivo/Valid.wav");
-const QString InvalidSound = QStringLiteral("/opt/orvo/tessivo/Invalid.wav");
+const QString &ValidSound = tones::Valid;
+const QString &InvalidSound = tones::Invalid;
 const QString TranslationFile = QStringLiteral(":/qml/translations/Tessivo_el_GR.qm");
 
 // How long a result page stays before the idle screen returns.
@@ -61,18 +53,10 @@ constexpr int LoginScreenMs = 15000;
 constexpr int GoingDownScreenMs = 30000;
 // The first page while the services report in.
 constexpr int StartupScreenMs = 10000;
-// Lets the "Exiting" page reach the screen before the event loop ends.
-constexpr int ExitDelayMs = 2000;
-// The board keeps its own power-off delay this much longer than ours, so that the system
-// shuts down cleanly before the board cuts the power.
-constexpr int BoardDelayMarginSec = 60;
 
 // The longest interval a timer is armed with (about 23 days), leaving room in its millisecond
 // range for its own rounding.
 constexpr qint64 LongestTimerMs = 2000000000;
-
-// A serial number is one short line; the file holding it is never near this.
-constexpr int LargestSerialNumberFile = 4096;
 
 // Deny reasons that mean "validated already" rather than "refused".
 constexpr int TicketAlreadyValidated = 103;
@@ -87,49 +71,6 @@ QString maskedJson(QVariantMap changes)
     return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Indented));
 }
 
-// The path comes from the configuration, which the broker may set: only a small regular file is
-// read, without blocking. A device (/dev/zero), a FIFO with no writer or a huge file would
-// otherwise stop the scene for good, and again at every start, since the path is saved.
-QByteArray readSerialNumberFile(const QString &fileName, QString *error)
-{
-    const QByteArray name = QFile::encodeName(fileName);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return QByteArray();
-    }
-    QByteArray content;
-    struct stat status;
-    if (::fstat(fd, &status) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-    } else if (!S_ISREG(status.st_mode)) {
-        *error = QStringLiteral("Not a regular file");
-    } else if (status.st_size > LargestSerialNumberFile) {
-        *error = QStringLiteral("Larger than %1 bytes").arg(LargestSerialNumberFile);
-    } else {
-        // One byte more than allowed tells a file that grew after the check.
-        content.resize(LargestSerialNumberFile + 1);
-        qint64 total = 0;
-        while (total < content.size()) {
-            const ssize_t count = ::read(fd, content.data() + total, size_t(content.size() - total));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0) {
-                *error = QString::fromLocal8Bit(std::strerror(errno));
-                break;
-            }
-            if (count == 0)
-                break;
-            total += count;
-        }
-        content.truncate(int(total));
-        if (error->isEmpty() && total > LargestSerialNumberFile)
-            *error = QStringLiteral("Larger than %1 bytes").arg(LargestSerialNumberFile);
-    }
-    ::close(fd);
-    return error->isEmpty() ? content : QByteArray();
-}
-
 } // namespace
 
 GUIManager::GUIManager(Config &config, const QString &eventLogFile)
@@ -142,13 +83,18 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     , m_clock(m_mqtt, config.get(Key::TopicDevice).toString())
     , m_session(config)
     , m_eventLog(config, eventLogFile)
-    , m_diagnostics(m_deviceId, m_board, m_network, m_validator)
+    , m_identity(config)
+    , m_diagnostics(m_identity, m_board, m_network, m_validator)
     , m_brokerTrial(config)
+    , m_maintenanceBarcode(m_session, m_validator, m_network, m_inspector, m_board)
+    , m_power(m_board, m_inspector, m_session, m_eventLog, [this] { return shutdownDelaySec(); })
     , m_remoteConfig(config, m_mqtt, m_session, m_brokerTrial)
 {
     m_rootContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
     m_displayOffTimer.setSingleShot(true);
+    connect(&m_identity, &DeviceIdentity::deviceIdChanged, this, &GUIManager::deviceIdChanged);
+    connect(&m_identity, &DeviceIdentity::saveFailed, this, &GUIManager::errorOccured);
 
     loadDeviceId();
     initLog();
@@ -261,10 +207,13 @@ void GUIManager::initManagers()
     connect(&m_validator, &manager::Validator::cardRetry, this, &GUIManager::onCardRetry);
     connect(&m_validator, &manager::Validator::reasonChanged, this, &GUIManager::onValidatorReasonChanged);
     connect(&m_validator, &manager::Validator::ticketValidated, this, &GUIManager::onTicketValidated);
-    connect(&m_validator, &manager::Validator::maintenanceBarcodeScanned, this,
-            &GUIManager::onMaintenanceBarcodeScanned);
-    connect(&m_board, &manager::Board::ignitionChanged, this, &GUIManager::onIgnitionChanged);
-    connect(&m_board, &manager::Board::delayShutdownForChanged, this, &GUIManager::updateBoardShutdownDelay);
+    connect(&m_validator, &manager::Validator::maintenanceBarcodeScanned, &m_maintenanceBarcode,
+            &MaintenanceBarcode::onScanned);
+    connect(&m_maintenanceBarcode, &MaintenanceBarcode::configurationApplied, this,
+            &GUIManager::barcodeConfigurationApplied);
+    connect(&m_maintenanceBarcode, &MaintenanceBarcode::configurationFailed, this,
+            &GUIManager::barcodeConfigurationFailed);
+    connect(&m_power, &PowerControl::ignitionChanged, this, &GUIManager::onIgnitionChanged);
     connect(&m_session, &SessionManager::accessGranted, this, &GUIManager::settingsAccessGranted);
     connect(&m_session, &SessionManager::accessDenied, this, &GUIManager::settingsAccessDenied);
     connect(&m_session, &SessionManager::expired, this, &GUIManager::setIdleScreen);
@@ -339,7 +288,7 @@ void GUIManager::onScreenTimeout()
 void GUIManager::setIdleScreen()
 {
     m_screenTimer.stop();
-    if (m_deviceId.isEmpty()) {
+    if (deviceId().isEmpty()) {
         setScreen(QStringLiteral("InitPage"));
         return;
     }
@@ -482,52 +431,34 @@ void GUIManager::onDisplayOffTimeout()
     m_board.setPeripheralPower(QStringLiteral("display"), false);
 }
 
-void GUIManager::onIgnitionChanged()
+// After the power side of the change: the event, the session's end, the shutdown scheduled.
+void GUIManager::onIgnitionChanged(bool on)
 {
-    if (m_board.ignition()) {
-        m_eventLog.push(new Event(QStringLiteral("Board"), QStringLiteral("Ignition on"), QString(),
-                                  QDateTime::currentDateTime()));
-        m_inspector.abortShutdown();
+    if (on)
         setIdleScreen();
-    } else {
-        m_eventLog.push(new Event(QStringLiteral("Board"), QStringLiteral("Ignition off"), QString(),
-                                  QDateTime::currentDateTime()));
-        m_session.logoutRequest();
-        m_inspector.scheduleShutdown(shutdownDelaySec());
+    else
         setScreen(QStringLiteral("ScreenSaver"));
-    }
-}
-
-void GUIManager::updateBoardShutdownDelay()
-{
-    const int wanted = shutdownDelaySec() + BoardDelayMarginSec;
-    const int current = m_board.delayShutdownFor();
-    if (current == wanted)
-        return;
-    qWarning().noquote().nospace() << Tag << "WARN: Updating board shutdown delay to : " << wanted
-                                   << " sec(s) (prev=" << current << ")";
-    m_board.setDelayShutdownFor(wanted);
 }
 
 void GUIManager::shutdownRequest()
 {
     setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
     setMessage(tr("Shutting down"));
-    m_inspector.systemShutdown();
+    m_power.shutdown();
 }
 
 void GUIManager::rebootRequest()
 {
     setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
     setMessage(tr("Rebooting"));
-    m_inspector.systemReboot();
+    m_power.reboot();
 }
 
 void GUIManager::exitRequest()
 {
     setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
     setMessage(tr("Exiting"));
-    QTimer::singleShot(ExitDelayMs, qApp, [] { QCoreApplication::exit(0); });
+    m_power.exit();
 }
 
 void GUIManager::onSystemRebootStarted()
@@ -805,69 +736,9 @@ void GUIManager::setLanguage(const QString &language)
 // ---------------------------------------------------------------------------------------------
 // Device id
 
-void GUIManager::loadDeviceId()
-{
-    const QString fileName = m_config.get(Key::DeviceId).toString();
-    qInfo().noquote().nospace() << Tag << "Loading device id from : " << fileName;
-    QString error;
-    const QByteArray content = readSerialNumberFile(fileName, &error);
-    if (!error.isEmpty()) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not load device S/N from file : " << fileName << " ("
-                                        << error << ")";
-        return;
-    }
-    QTextStream stream(content);
-    QString line;
-    while (stream.readLineInto(&line)) {
-        // A line of blanks is no number: the first line with something on it is.
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
-        m_deviceId = line;
-        emit deviceIdChanged();
-        break;
-    }
-}
-
-bool GUIManager::saveDeviceId()
-{
-    const QString fileName = m_config.get(Key::DeviceId).toString();
-    qInfo().noquote().nospace() << Tag << "Saving device id to : " << fileName;
-    // Written beside the old file and renamed over it, so that a power cut leaves either the
-    // old or the new number, never an empty or half-written file. Where the folder is not
-    // writable the file is written in place.
-    QSaveFile file(fileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
-                                        << file.errorString() << ")";
-        emit errorOccured(file.errorString());
-        return false;
-    }
-    file.write(m_deviceId.toUtf8());
-    if (!file.commit()) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
-                                        << file.errorString() << ")";
-        emit errorOccured(file.errorString());
-        return false;
-    }
-    return true;
-}
-
 void GUIManager::setDeviceId(const QString &deviceId)
 {
-    if (deviceId == m_deviceId)
-        return;
-    qWarning().noquote().nospace() << Tag << "Device ID changed : " << deviceId;
-    const QString previous = m_deviceId;
-    m_deviceId = deviceId;
-    // A number that cannot be kept is not taken: the validator would lose it at the next start,
-    // and the serial-number page stays up, showing the failure, instead of going into service.
-    if (!saveDeviceId()) {
-        m_deviceId = previous;
-        return;
-    }
-    emit deviceIdChanged();
+    m_identity.setDeviceId(deviceId);
 }
 
 void GUIManager::saveDeviceIdRequest(const QString &deviceId)
@@ -907,94 +778,4 @@ void GUIManager::onSessionLockedChanged()
 {
     if (m_session.locked())
         m_eventLog.push(new EventLoginLocked(SessionManager::MaxWrongPins, m_session.lockSecondsLeft()));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Maintenance barcode
-
-void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
-{
-    qInfo().noquote().nospace() << Tag << "Maintenance Barcode scanned";
-    if (!m_session.sessionActive()) {
-        qWarning().noquote().nospace() << Tag << "WARN: Maintenance session is not active. Ignoring.";
-        return;
-    }
-
-    QStringList applied;
-    // Parts refused for what they hold (a URL or an address that is not one): nothing of them
-    // is sent, and the technician is told which.
-    QStringList refused;
-    // Parts whose request could not be sent (no broker): the technician must not be told they
-    // were applied.
-    QStringList notSent;
-    if (data.contains(QStringLiteral("validator"))) {
-        const QString text = data.value(QStringLiteral("validator")).toObject().value(QStringLiteral("obc")).toString();
-        const QUrl url = ValidatorConfig::brokerUrl(text);
-        if (!url.isEmpty()) {
-            qInfo().noquote().nospace() << Tag << "Applying Validator configuration";
-            applied.append(QStringLiteral("OBC : %1").arg(secrets::maskedUrl(url)));
-            m_validator.config()->setObuUrl(url);
-            if (!m_validator.saveConfig())
-                notSent.append(QStringLiteral("Validator configuration not sent"));
-        } else {
-            qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << secrets::maskedUrlText(text);
-            refused.append(QStringLiteral("OBC URL is not valid : %1").arg(secrets::maskedUrlText(text)));
-        }
-    }
-
-    const QJsonObject network = data.value(QStringLiteral("network")).toObject();
-    if (network.contains(QStringLiteral("eth0"))) {
-        const QJsonObject eth0 = network.value(QStringLiteral("eth0")).toObject();
-        auto text = [&eth0](const char *name) { return eth0.value(QLatin1String(name)).toString(); };
-        const QString method = text("method");
-        const QString address = text("address");
-        const QString netmask = text("netmask");
-        const QString gateway = text("gateway");
-        const QString dns0 = text("dns0");
-        const QString dns1 = text("dns1");
-        manager::Ethernet *ethernet = m_network.ethernet();
-        if (ethernet->interface() == QLatin1String("eth0")) {
-            applied.append(QStringLiteral("Method : %1").arg(method));
-            applied.append(QStringLiteral("Address : %1").arg(address));
-            applied.append(QStringLiteral("Netmask : %1").arg(netmask));
-            applied.append(QStringLiteral("Gateway : %1").arg(gateway));
-            applied.append(QStringLiteral("DNS #0 : %1").arg(dns0));
-            applied.append(QStringLiteral("DNS #1 : %1").arg(dns1));
-            const bool manual = method == QLatin1String("manual");
-            const QString chosen = manual ? QStringLiteral("manual") : QStringLiteral("auto");
-            const QString failure = ethernet->configFailure(chosen, address, netmask, gateway, dns0, dns1);
-            if (!failure.isEmpty()) {
-                // The record stays as the service reported it: the page shows nothing unsent.
-                qWarning().noquote().nospace() << Tag << "WARN: Ethernet configuration not applied : " << failure;
-                refused.append(failure);
-            } else {
-                ethernet->setMethod(chosen);
-                IPv4 *config = ethernet->config();
-                config->setAddress(manual ? address : QString());
-                config->setMask(manual ? netmask : QString());
-                config->setGateway(manual ? gateway : QString());
-                config->setDns0(manual ? dns0 : QString());
-                config->setDns1(manual ? dns1 : QString());
-                qInfo().noquote().nospace() << Tag << "Applying Ethernet configuration to eth0";
-                if (!ethernet->save())
-                    notSent.append(QStringLiteral("Ethernet configuration not sent"));
-            }
-        } else {
-            qWarning().noquote().nospace() << Tag << "WARN: Active ethernet interface is not 'eth0' : "
-                                           << ethernet->interface();
-        }
-    }
-
-    if (!refused.isEmpty() || !notSent.isEmpty()) {
-        qWarning().noquote().nospace() << Tag << "WARN: Maintenance barcode not applied : "
-                                       << (refused + notSent).join(QStringLiteral(", "));
-        // A refused code gets no tone at all: no sign of success where nothing was sent.
-        if (!notSent.isEmpty())
-            m_inspector.audioPlay(InvalidSound);
-        emit barcodeConfigurationFailed(refused + notSent + applied);
-    } else if (!applied.isEmpty()) {
-        m_inspector.audioPlay(ValidSound);
-        m_board.setLedValid();
-        emit barcodeConfigurationApplied(applied);
-    }
 }

@@ -2,6 +2,9 @@
 
 #include "controller/brokertrial.h"
 #include "controller/remoteconfig.h"
+#include "controller/maintenancebarcode.h"
+#include "controller/powercontrol.h"
+#include "maintenance/deviceidentity.h"
 #include "maintenance/diagnostics.h"
 #include "maintenance/eventmanager.h"
 #include "maintenance/sessionmanager.h"
@@ -65,7 +68,7 @@ public:
     void load();
 
     QString screen() const { return m_screen; }
-    QString deviceId() const { return m_deviceId; }
+    QString deviceId() const { return m_identity.deviceId(); }
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
     QString message() const { return m_message; }
@@ -177,23 +180,21 @@ private slots:
     void onCardDetected(const QString &uid, const QString &type);
     void onCardRemoved();
     void onCardRetry();
-    void onIgnitionChanged();
-    void updateBoardShutdownDelay();
+    void onIgnitionChanged(bool on);
     void onSystemRebootStarted();
     void onSystemShutdownStarted();
     void onConfigChanged(const QVariantMap &changes);
     void onConfigFileChanged();
     void onSessionActiveChanged();
     void onSessionLockedChanged();
-    void onMaintenanceBarcodeScanned(const QJsonObject &data);
     void onMqttConnected();
     void onMqttDisconnected();
     void onMqttError(const QString &error);
 
 private:
     void setMessage(const QString &message);
-    void loadDeviceId();
-    bool saveDeviceId();
+    void loadDeviceId() { m_identity.load(); }
+    void updateBoardShutdownDelay() { m_power.updateBoardShutdownDelay(); }
     struct SettingReaction;
     static const QVector<SettingReaction> &settingReactions();
     bool inRange(const QString &key, int value) const;
@@ -201,7 +202,6 @@ private:
     bool updateRotation();
 
     QString m_screen;
-    QString m_deviceId;
     QString m_language;
     QString m_message;
     QQmlApplicationEngine m_engine;
@@ -219,8 +219,11 @@ private:
     QTimer m_displayOffTimer;
     SessionManager m_session;
     EventManager m_eventLog;
+    DeviceIdentity m_identity;
     Diagnostics m_diagnostics;
     BrokerTrial m_brokerTrial;
+    MaintenanceBarcode m_maintenanceBarcode;
+    PowerControl m_power;
     RemoteConfig m_remoteConfig;
     bool m_translatorLoaded = false;
     int m_rotation = 0;
