@@ -32,8 +32,8 @@ class QQmlContext;
 class Transaction;
 
 // The application's one central object: it owns the broker connection, every service proxy,
-// the maintenance session and the event log, chooses the screen the scene shows, and speaks
-// for the application on its own topics.
+// the maintenance session and the event log, chooses the screen the scene shows, and runs the
+// reactions to changed settings; its RemoteConfig speaks for the application on its own topics.
 class GUIManager : public QObject
 {
     Q_OBJECT
