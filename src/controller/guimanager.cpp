@@ -9,6 +9,7 @@
 #include "maintenance/user.h"
 #include "network/connection.h"
 #include "network/ipv4.h"
+#include "remoteconfig.h"
 #include "settingtable.h"
 #include "tones.h"
 #include "validation/transaction.h"
@@ -31,12 +32,12 @@
 #include <cmath>
 
 
-// Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
-// "/status/get", "/config/get"; settings taken from "/config/set"), configuration reactions
-// and language. "<base>/fleet/config", published beside "/config", is the copy the
-// bridge takes to the depot: every secret value replaced by a count of its writes.
+// Screen choice, configuration reactions and language. The own topics and the rules for
+// remote settings are RemoteConfig's.
 
 namespace {
+
+namespace Key = settingtable::key;
 
 const char Tag[] = "[GUIManager] ";
 
@@ -52,9 +53,6 @@ constexpr int LoginScreenMs = 15000;
 constexpr int GoingDownScreenMs = 30000;
 // The first page while the services report in.
 constexpr int StartupScreenMs = 10000;
-
-// The requests the application answers, below its base topic.
-const char *const OwnRequestSuffixes[] = {"/info/get", "/status/get", "/config/get", "/config/set"};
 
 // The longest interval a timer is armed with (about 23 days), leaving room in its millisecond
 // range for its own rounding.
@@ -77,12 +75,12 @@ QString maskedJson(QVariantMap changes)
 
 GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     : m_config(config)
-    , m_validator(m_mqtt, config.get(QStringLiteral("topics/blm")).toString())
-    , m_board(m_mqtt, config.get(QStringLiteral("topics/board")).toString())
-    , m_inspector(m_mqtt, config.get(QStringLiteral("topics/inspector")).toString())
-    , m_network(m_mqtt, config.get(QStringLiteral("topics/network")).toString())
-    , m_update(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
-    , m_clock(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
+    , m_validator(m_mqtt, config.get(Key::TopicBlm).toString())
+    , m_board(m_mqtt, config.get(Key::TopicBoard).toString())
+    , m_inspector(m_mqtt, config.get(Key::TopicInspector).toString())
+    , m_network(m_mqtt, config.get(Key::TopicNetwork).toString())
+    , m_update(m_mqtt, config.get(Key::TopicDevice).toString())
+    , m_clock(m_mqtt, config.get(Key::TopicDevice).toString())
     , m_session(config)
     , m_eventLog(config, eventLogFile)
     , m_identity(config)
@@ -90,8 +88,8 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     , m_brokerTrial(config)
     , m_maintenanceBarcode(m_session, m_validator, m_network, m_inspector, m_board)
     , m_power(m_board, m_inspector, m_session, m_eventLog, [this] { return shutdownDelaySec(); })
+    , m_remoteConfig(config, m_mqtt, m_session, m_brokerTrial)
 {
-    m_base = baseTopic();
     m_rootContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
     m_displayOffTimer.setSingleShot(true);
@@ -117,7 +115,7 @@ void GUIManager::load()
 {
     // The translator goes in before the scene is built: installed afterwards, it would make
     // every text of every page be worked out and laid out a second time before the first frame.
-    setLanguage(m_config.get(QStringLiteral("gui/locale")).toString());
+    setLanguage(m_config.get(Key::Locale).toString());
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     // Only the page on screen is in the first frame; the scene builds the others once that frame
     // is up. The frame is swapped on the render thread; the scene is told on ours.
@@ -138,10 +136,10 @@ void GUIManager::load()
 void GUIManager::initLog()
 {
     manager::Logger *logger = manager::Logger::instance();
-    logger->setLevel(m_config.get(QStringLiteral("log/level")).toInt());
-    logger->setStderr(m_config.get(QStringLiteral("log/stderr")).toBool());
-    logger->setSyslog(m_config.get(QStringLiteral("log/syslog")).toBool());
-    logger->setColor(m_config.get(QStringLiteral("log/color")).toBool());
+    logger->setLevel(m_config.get(Key::LogLevel).toInt());
+    logger->setStderr(m_config.get(Key::LogStderr).toBool());
+    logger->setSyslog(m_config.get(Key::LogSyslog).toBool());
+    logger->setColor(m_config.get(Key::LogColor).toBool());
 }
 
 void GUIManager::initConfig()
@@ -183,20 +181,20 @@ void GUIManager::initMqtt()
     disconnect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
     disconnect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
     disconnect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
-    disconnect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
+    disconnect(&m_mqtt, &manager::MqttClient::received, &m_remoteConfig, &RemoteConfig::processMqttMessage);
     connect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
     connect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
     connect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
-    connect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
+    connect(&m_mqtt, &manager::MqttClient::received, &m_remoteConfig, &RemoteConfig::processMqttMessage);
 
     m_mqtt.setClientId(QCoreApplication::applicationName() + QLatin1Char('_')
                        + QString::number(QCoreApplication::applicationPid()));
     m_mqtt.setWillMessage(QByteArrayLiteral("{\"service\": false}"));
-    m_mqtt.setWillTopic(baseTopic() + QStringLiteral("/status"));
-    m_mqtt.setHostname(m_config.get(QStringLiteral("mqtt/host")).toString());
-    m_mqtt.setPort(m_config.get(QStringLiteral("mqtt/port")).toUInt());
-    m_mqtt.setUsername(m_config.get(QStringLiteral("mqtt/username")).toString());
-    m_mqtt.setPassword(m_config.get(QStringLiteral("mqtt/password")).toString());
+    m_mqtt.setWillTopic(m_remoteConfig.baseTopic() + QStringLiteral("/status"));
+    m_mqtt.setHostname(m_config.get(Key::MqttHost).toString());
+    m_mqtt.setPort(m_config.get(Key::MqttPort).toUInt());
+    m_mqtt.setUsername(m_config.get(Key::MqttUsername).toString());
+    m_mqtt.setPassword(m_config.get(Key::MqttPassword).toString());
     m_mqtt.connect();
     setMessage(QStringLiteral("Connecting"));
 }
@@ -228,21 +226,7 @@ void GUIManager::initManagers()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Own topics
-
-QString GUIManager::baseTopic() const
-{
-    return m_config.get(QStringLiteral("mqtt/base")).toString();
-}
-
-QStringList GUIManager::ownBases() const
-{
-    QStringList bases{baseTopic()};
-    const QString bridged = m_config.get(QStringLiteral("bridge/base")).toString();
-    if (!bridged.isEmpty() && bridged != bases.first())
-        bases << bridged;
-    return bases;
-}
+// Broker connection (the own topics are the remote configuration's)
 
 void GUIManager::onMqttConnected()
 {
@@ -264,146 +248,6 @@ void GUIManager::onMqttDisconnected()
 void GUIManager::onMqttError(const QString &error)
 {
     qCritical().noquote().nospace() << Tag << "ERROR: " << error;
-}
-
-void GUIManager::subscribeToTopics()
-{
-    const QStringList bases = ownBases();
-    for (const QString &old : qAsConst(m_subscribedBases)) {
-        if (bases.contains(old))
-            continue;
-        // A base no longer ours: its requests go unanswered, and its retained status would
-        // tell every later subscriber that an application still answers there.
-        for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.unsubscribe(old + QLatin1String(suffix));
-        m_mqtt.publish(QByteArray(), old + QStringLiteral("/status"), 0, true);
-    }
-    m_subscribedBases = bases;
-    // The client holds one entry per filter: subscribing again on every connection adds nothing.
-    for (const QString &base : bases) {
-        for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.subscribe(base + QLatin1String(suffix), 0);
-    }
-}
-
-void GUIManager::publishInfo()
-{
-    const QJsonObject info{{QStringLiteral("version"), QCoreApplication::applicationVersion()}};
-    for (const QString &base : ownBases())
-        m_mqtt.publish(QJsonDocument(info).toJson(QJsonDocument::Indented), base + QStringLiteral("/info"), 0, false);
-}
-
-void GUIManager::publishStatus()
-{
-    const QJsonObject status{{QStringLiteral("technician"), m_session.sessionActive()},
-                             {QStringLiteral("service"), true}};
-    // Retained like the last will on the same topic, so that the live status replaces a will
-    // left by an earlier crash instead of leaving every later subscriber told we are down.
-    for (const QString &base : ownBases())
-        m_mqtt.publish(QJsonDocument(status).toJson(QJsonDocument::Indented), base + QStringLiteral("/status"), 0, true);
-}
-
-void GUIManager::publishConfig()
-{
-    QJsonObject json = m_config.toJson();
-    // Every client of the broker may read this topic: the broker password stays out of it,
-    // and so does the way back of a broker trial, which holds the previous one.
-    QJsonObject mqtt = json.value(QStringLiteral("mqtt")).toObject();
-    mqtt.remove(QStringLiteral("password"));
-    json.insert(QStringLiteral("mqtt"), mqtt);
-    json.remove(QStringLiteral("trial"));
-    const QStringList bases = ownBases();
-    const QByteArray local = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    for (const QString &base : bases)
-        m_mqtt.publish(local, base + QStringLiteral("/config"), 0, false);
-
-    // Local peers read the PIN from "/config"; what leaves the vehicle holds no secret at all,
-    // only how often each was written, so that the depot can tell its change was taken.
-    QJsonObject writes;
-    for (auto group = json.begin(); group != json.end(); ++group) {
-        QJsonObject members = group.value().toObject();
-        for (const QString &name : members.keys()) {
-            const QString key = group.key() + QLatin1Char('/') + name;
-            if (secrets::isSecretName(key)) {
-                members.remove(name);
-                writes.insert(key, m_secretWrites.value(key));
-            }
-        }
-        group.value() = members;
-    }
-    json.insert(QStringLiteral("secretWrites"), writes);
-    const QByteArray depot = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    for (const QString &base : bases)
-        m_mqtt.publish(depot, base + QStringLiteral("/fleet/config"), 0, false);
-}
-
-void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &from)
-{
-    bool own = false;
-    for (const QString &base : ownBases())
-        own = own || from.contains(base.toUtf8());
-    if (!own)
-        return;
-    qInfo().noquote().nospace() << Tag << "Message received : " << QString::fromUtf8(from);
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
-        qDebug().noquote().nospace() << Tag << "Data : " << secrets::maskedPayload(data);
-
-    const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (from.contains("/info/get"))
-        publishInfo();
-    else if (from.contains("/status/get"))
-        publishStatus();
-    else if (from.contains("/config/get"))
-        publishConfig();
-    else if (from.contains("/config/set")) {
-        const QJsonObject accepted = acceptableConfiguration(document.object());
-        // A secret taken over MQTT counts even when it equals the stored one: the sender
-        // cannot see the value, only that its write arrived and was accepted.
-        for (auto group = accepted.constBegin(); group != accepted.constEnd(); ++group) {
-            const QJsonObject members = group.value().toObject();
-            for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
-                const QString key = group.key() + QLatin1Char('/') + member.key();
-                if (secrets::isSecretName(key))
-                    ++m_secretWrites[key];
-            }
-        }
-        m_brokerTrial.keepWayBack(accepted);
-        m_takingRemoteSettings = true;
-        m_config.fromJson(accepted);
-        m_takingRemoteSettings = false;
-        m_brokerTrial.settle();
-    }
-}
-
-// Remote settings that would leave the application unusable (unable to reach its broker, or
-// to store a value its readers understand) are refused, key by key, with a warning.
-QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
-{
-    QJsonObject accepted;
-    for (auto group = json.constBegin(); group != json.constEnd(); ++group) {
-        if (!group.value().isObject())
-            continue;
-        const QJsonObject members = group.value().toObject();
-        QJsonObject kept;
-        for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
-            const QString key = group.key() + QLatin1Char('/') + member.key();
-            const QJsonValue value = member.value();
-            // The way back of a broker trial and the base the bridge carries are the
-            // application's own bookkeeping.
-            const bool own = group.key() == QLatin1String("trial") || group.key() == QLatin1String("bridge");
-            if (!own && settingtable::accepts(key, value)) {
-                kept.insert(member.key(), value);
-            } else {
-                // The value as it came, in JSON notation ("1884" with its quotes); never a secret.
-                const QString shown = secrets::isSecretName(key)
-                        ? secrets::Mask
-                        : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
-                qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << shown;
-            }
-        }
-        accepted.insert(group.key(), kept);
-    }
-    return accepted;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -634,49 +478,49 @@ void GUIManager::onSystemShutdownStarted()
 
 bool GUIManager::showCursor() const
 {
-    return m_config.get(QStringLiteral("gui/showCursor")).toBool();
+    return m_config.get(Key::ShowCursor).toBool();
 }
 
 bool GUIManager::showErrorDesc() const
 {
-    return m_config.get(QStringLiteral("gui/showErrorDesc")).toBool();
+    return m_config.get(Key::ShowErrorDesc).toBool();
 }
 
 int GUIManager::displayOffMin() const
 {
-    return m_config.get(QStringLiteral("gui/displayOffMin")).toInt();
+    return m_config.get(Key::DisplayOffMin).toInt();
 }
 
 int GUIManager::shutdownDelaySec() const
 {
-    return m_config.get(QStringLiteral("gui/shutdownDelaySec")).toInt();
+    return m_config.get(Key::ShutdownDelaySec).toInt();
 }
 
 QColor GUIManager::screenSaverBg() const
 {
-    return QColor(m_config.get(QStringLiteral("gui/screenSaverBg")).toString());
+    return QColor(m_config.get(Key::ScreenSaverBg).toString());
 }
 
 QString GUIManager::screenSaverImg() const
 {
-    return m_config.get(QStringLiteral("gui/screenSaverImg")).toString();
+    return m_config.get(Key::ScreenSaverImg).toString();
 }
 
 int GUIManager::animSwitchSec() const
 {
-    return m_config.get(QStringLiteral("gui/animSwitchSec")).toInt();
+    return m_config.get(Key::AnimSwitchSec).toInt();
 }
 
 void GUIManager::setShowCursor(bool show)
 {
     if (show != showCursor())
-        m_config.set(QStringLiteral("gui/showCursor"), show);
+        m_config.set(Key::ShowCursor, show);
 }
 
 void GUIManager::setShowErrorDesc(bool show)
 {
     if (show != showErrorDesc())
-        m_config.set(QStringLiteral("gui/showErrorDesc"), show);
+        m_config.set(Key::ShowErrorDesc, show);
 }
 
 int GUIManager::settingMinimum(const QString &key) const
@@ -691,6 +535,12 @@ int GUIManager::settingMaximum(const QString &key) const
     return setting ? int(setting->maximum) : 0;
 }
 
+int GUIManager::settingStep(const QString &key) const
+{
+    const settingtable::Setting *setting = settingtable::find(key);
+    return setting ? int(setting->step) : 1;
+}
+
 // The pages stay within the table's ranges; anything else calling a setter is refused as a
 // remote value would be.
 bool GUIManager::inRange(const QString &key, int value) const
@@ -703,34 +553,34 @@ bool GUIManager::inRange(const QString &key, int value) const
 
 void GUIManager::setDisplayOffMin(int minutes)
 {
-    if (minutes != displayOffMin() && inRange(QStringLiteral("gui/displayOffMin"), minutes))
-        m_config.set(QStringLiteral("gui/displayOffMin"), minutes);
+    if (minutes != displayOffMin() && inRange(Key::DisplayOffMin, minutes))
+        m_config.set(Key::DisplayOffMin, minutes);
 }
 
 void GUIManager::setShutdownDelaySec(int seconds)
 {
-    if (seconds != shutdownDelaySec() && inRange(QStringLiteral("gui/shutdownDelaySec"), seconds))
-        m_config.set(QStringLiteral("gui/shutdownDelaySec"), seconds);
+    if (seconds != shutdownDelaySec() && inRange(Key::ShutdownDelaySec, seconds))
+        m_config.set(Key::ShutdownDelaySec, seconds);
 }
 
 void GUIManager::setAnimSwitchSec(int value)
 {
-    if (value != animSwitchSec() && inRange(QStringLiteral("gui/animSwitchSec"), value))
-        m_config.set(QStringLiteral("gui/animSwitchSec"), value);
+    if (value != animSwitchSec() && inRange(Key::AnimSwitchSec, value))
+        m_config.set(Key::AnimSwitchSec, value);
 }
 
 void GUIManager::setRotation(int degrees)
 {
-    if (degrees != rotation() && inRange(QStringLiteral("gui/rotation"), degrees))
-        m_config.set(QStringLiteral("gui/rotation"), degrees);
+    if (degrees != rotation() && inRange(Key::Rotation, degrees))
+        m_config.set(Key::Rotation, degrees);
 }
 
 bool GUIManager::updateRotation()
 {
-    const QVariant value = m_config.get(QStringLiteral("gui/rotation"));
+    const QVariant value = m_config.get(Key::Rotation);
     bool ok = false;
     int degrees = value.toInt(&ok);
-    if (!ok || !settingtable::inRange(QStringLiteral("gui/rotation"), degrees)) {
+    if (!ok || !settingtable::inRange(Key::Rotation, degrees)) {
         qWarning().noquote().nospace() << Tag << "WARN: Invalid rotation : " << value.toString() << ", using 0";
         degrees = 0;
     }
@@ -740,87 +590,109 @@ bool GUIManager::updateRotation()
     return true;
 }
 
-void GUIManager::onConfigChanged(const QVariantMap &changes)
+// What a change of a setting sets off. A row names a key, or a group ("log/") that any key
+// holding it followed by a name reaches, known to the table or not.
+struct GUIManager::SettingReaction
 {
-    qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
-    if (!m_takingRemoteSettings) {
-        for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-            if (secrets::isSecretName(it.key()))
-                ++m_secretWrites[it.key()];
-        }
-    }
+    QString key;
+    void (*run)(GUIManager &manager, const QVariantMap &changes);
 
-    static const QRegularExpression logKey(QStringLiteral("log\\/.+"));
-    static const QRegularExpression mqttKey(QStringLiteral("mqtt\\/.+"));
-    auto anyKeyMatches = [&changes](const QRegularExpression &expression) {
+    bool reachedBy(const QVariantMap &changes) const
+    {
+        if (!key.endsWith(QLatin1Char('/')))
+            return changes.contains(key);
+        const QRegularExpression group(QRegularExpression::escape(key) + QStringLiteral(".+"));
         for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-            if (expression.match(it.key()).hasMatch())
+            if (group.match(it.key()).hasMatch())
                 return true;
         }
         return false;
-    };
-    auto value = [&changes](const char *key) { return changes.value(QLatin1String(key)); };
+    }
+};
 
-    // Every changed row reacts, once and in this order: a file edit or one "/config/set" may
-    // change several settings, and each must be in force when the configuration is published.
-    if (changes.contains(QStringLiteral("gui/deviceId"))) {
-        qInfo().noquote().nospace() << Tag << "Device id changed. Re-loading";
-        loadDeviceId();
+// Every changed row reacts, once and in this order: a file edit or one "/config/set" may
+// change several settings, and each must be in force when the configuration is published.
+const QVector<GUIManager::SettingReaction> &GUIManager::settingReactions()
+{
+    static const QString LogGroup = QStringLiteral("log/");
+    static const QString MqttGroup = QStringLiteral("mqtt/");
+    static const QVector<SettingReaction> reactions = {
+        {Key::DeviceId, [](GUIManager &m, const QVariantMap &) {
+             qInfo().noquote().nospace() << Tag << "Device id changed. Re-loading";
+             m.loadDeviceId();
+         }},
+        {Key::ShowCursor, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Cursor changed : " << (changes.value(Key::ShowCursor).toBool() ? "visible" : "hidden");
+             emit m.showCursorChanged();
+         }},
+        {Key::DisplayOffMin, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Display OFF interval changed : " << changes.value(Key::DisplayOffMin).toInt() << " min(s)";
+             emit m.displayOffMinChanged();
+         }},
+        {Key::ShutdownDelaySec, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Shutdown delay changed : " << changes.value(Key::ShutdownDelaySec).toInt() << " sec(s)";
+             m.updateBoardShutdownDelay();
+             emit m.shutdownDelaySecChanged();
+         }},
+        {Key::Locale, [](GUIManager &m, const QVariantMap &changes) { m.setLanguage(changes.value(Key::Locale).toString()); }},
+        {Key::ShowErrorDesc, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (changes.value(Key::ShowErrorDesc).toBool() ? "YES" : "NO");
+             m.setMessage(m.validatorReason());
+             emit m.showErrorDescChanged();
+         }},
+        {Key::ScreenSaverBg, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Screen-saver background changed : " << changes.value(Key::ScreenSaverBg).toString();
+             emit m.screenSaverBgChanged();
+         }},
+        {Key::ScreenSaverImg, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Screen-saver image changed : " << changes.value(Key::ScreenSaverImg).toString();
+             emit m.screenSaverImgChanged();
+         }},
+        {Key::AnimSwitchSec, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << changes.value(Key::AnimSwitchSec).toInt() << " msec(s)";
+             emit m.animSwitchSecChanged();
+         }},
+        {Key::Rotation, [](GUIManager &m, const QVariantMap &) {
+             if (!m.updateRotation())
+                 return;
+             qInfo().noquote().nospace() << Tag << "Rotation changed : " << m.m_rotation << " deg";
+             emit m.rotationChanged();
+         }},
+        {LogGroup, [](GUIManager &m, const QVariantMap &) {
+             qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
+             m.initLog();
+         }},
+        {Key::MqttBase, [](GUIManager &m, const QVariantMap &) { m.m_remoteConfig.onBaseChanged(); }},
+        {MqttGroup, [](GUIManager &m, const QVariantMap &) {
+             qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
+             m.initMqtt();
+         }},
+        // A reconnection subscribes to the bridge's base anyway.
+        {Key::BridgeBase, [](GUIManager &m, const QVariantMap &changes) {
+             if (!SettingReaction{MqttGroup, nullptr}.reachedBy(changes))
+                 m.m_remoteConfig.onBridgeBaseChanged();
+         }},
+    };
+    return reactions;
+}
+
+QStringList GUIManager::reactionKeys()
+{
+    QStringList keys;
+    for (const SettingReaction &reaction : settingReactions())
+        keys << reaction.key;
+    return keys;
+}
+
+void GUIManager::onConfigChanged(const QVariantMap &changes)
+{
+    qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
+    m_remoteConfig.countSecretWrites(changes);
+    for (const SettingReaction &reaction : settingReactions()) {
+        if (reaction.reachedBy(changes))
+            reaction.run(*this, changes);
     }
-    if (changes.contains(QStringLiteral("gui/showCursor"))) {
-        qInfo().noquote().nospace() << Tag << "Cursor changed : " << (value("gui/showCursor").toBool() ? "visible" : "hidden");
-        emit showCursorChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/displayOffMin"))) {
-        qInfo().noquote().nospace() << Tag << "Display OFF interval changed : " << value("gui/displayOffMin").toInt() << " min(s)";
-        emit displayOffMinChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/shutdownDelaySec"))) {
-        qInfo().noquote().nospace() << Tag << "Shutdown delay changed : " << value("gui/shutdownDelaySec").toInt() << " sec(s)";
-        updateBoardShutdownDelay();
-        emit shutdownDelaySecChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/locale")))
-        setLanguage(value("gui/locale").toString());
-    if (changes.contains(QStringLiteral("gui/showErrorDesc"))) {
-        qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (value("gui/showErrorDesc").toBool() ? "YES" : "NO");
-        setMessage(validatorReason());
-        emit showErrorDescChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/screenSaverBg"))) {
-        qInfo().noquote().nospace() << Tag << "Screen-saver background changed : " << value("gui/screenSaverBg").toString();
-        emit screenSaverBgChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/screenSaverImg"))) {
-        qInfo().noquote().nospace() << Tag << "Screen-saver image changed : " << value("gui/screenSaverImg").toString();
-        emit screenSaverImgChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
-        qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << value("gui/animSwitchSec").toInt() << " msec(s)";
-        emit animSwitchSecChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/rotation")) && updateRotation()) {
-        qInfo().noquote().nospace() << Tag << "Rotation changed : " << m_rotation << " deg";
-        emit rotationChanged();
-    }
-    if (anyKeyMatches(logKey)) {
-        qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
-        initLog();
-    }
-    if (changes.contains(QStringLiteral("mqtt/base"))) {
-        // The depot's bridge carries the base it was written for: that one keeps answering
-        // until the file names the bridge's new base (tessivo-bridge-setup writes it).
-        if (!m_config.get(QStringLiteral("bridge/base")).isValid() && !m_base.isEmpty())
-            m_config.keep({{QStringLiteral("bridge/base"), m_base}});
-        m_base = baseTopic();
-    }
-    if (anyKeyMatches(mqttKey)) {
-        qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
-        initMqtt();
-    } else if (changes.contains(QStringLiteral("bridge/base")) && m_mqtt.state() == manager::MqttTransport::Connected) {
-        subscribeToTopics();
-    }
-    publishConfig();
+    m_remoteConfig.publishConfig();
 }
 
 void GUIManager::onConfigFileChanged()
@@ -857,7 +729,7 @@ void GUIManager::setLanguage(const QString &language)
     QLocale::setDefault(locale);
 
     m_language = language;
-    m_config.set(QStringLiteral("gui/locale"), language);
+    m_config.set(Key::Locale, language);
     emit languageChanged();
 }
 

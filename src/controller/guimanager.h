@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controller/brokertrial.h"
+#include "controller/remoteconfig.h"
 #include "controller/maintenancebarcode.h"
 #include "controller/powercontrol.h"
 #include "maintenance/deviceidentity.h"
@@ -24,14 +25,15 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QVariantMap>
+#include <QVector>
 
 class Config;
 class QQmlContext;
 class Transaction;
 
 // The application's one central object: it owns the broker connection, every service proxy,
-// the maintenance session and the event log, chooses the screen the scene shows, and speaks
-// for the application on its own topics.
+// the maintenance session and the event log, chooses the screen the scene shows, and runs the
+// reactions to changed settings; its RemoteConfig speaks for the application on its own topics.
 class GUIManager : public QObject
 {
     Q_OBJECT
@@ -99,10 +101,16 @@ public:
     void initMqtt();
     void initManagers();
 
-    void subscribeToTopics();
-    void publishInfo();
-    void publishStatus();
-    void publishConfig();
+    // The own topics, as peers and tools see them.
+    void subscribeToTopics() { m_remoteConfig.subscribeToTopics(); }
+    void publishInfo() { m_remoteConfig.publishInfo(); }
+    void publishStatus() { m_remoteConfig.publishStatus(); }
+    void publishConfig() { m_remoteConfig.publishConfig(); }
+    RemoteConfig &remoteConfig() { return m_remoteConfig; }
+
+    // The keys, and the groups ("log/", any key of the group), whose change sets off a reaction
+    // of the controller, in the order the reactions run.
+    static QStringList reactionKeys();
 
     QString validatorReason() const;
 
@@ -110,6 +118,8 @@ public:
     // "/config/set" accepts it.
     Q_INVOKABLE int settingMinimum(const QString &key) const;
     Q_INVOKABLE int settingMaximum(const QString &key) const;
+    // Only every step-th value from the minimum is taken (90 for "gui/rotation").
+    Q_INVOKABLE int settingStep(const QString &key) const;
 
     // The QML engine, for tests and tools that look at the scene.
     QQmlApplicationEngine &engine() { return m_engine; }
@@ -160,8 +170,6 @@ public slots:
     void rebootRequest();
     void exitRequest();
 
-    void processMqttMessage(const QByteArray &data, const QByteArray &from);
-
 private slots:
     void onScreenTimeout();
     void onScreenChanged();
@@ -187,11 +195,8 @@ private:
     void setMessage(const QString &message);
     void loadDeviceId() { m_identity.load(); }
     void updateBoardShutdownDelay() { m_power.updateBoardShutdownDelay(); }
-    QString baseTopic() const;
-    // The base topic, and the one the depot's bridge still carries after a change of base,
-    // until the file says the bridge carries the new one ("bridge/base").
-    QStringList ownBases() const;
-    QJsonObject acceptableConfiguration(const QJsonObject &json) const;
+    struct SettingReaction;
+    static const QVector<SettingReaction> &settingReactions();
     bool inRange(const QString &key, int value) const;
     // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
     bool updateRotation();
@@ -219,16 +224,7 @@ private:
     BrokerTrial m_brokerTrial;
     MaintenanceBarcode m_maintenanceBarcode;
     PowerControl m_power;
-
-    // Writes of each secret setting since the start (kept in memory only): the depot's copy
-    // of the configuration carries these counts instead of the values, so a remote change of
-    // the PIN can be proved without the PIN leaving the vehicle.
-    QHash<QString, int> m_secretWrites;
-    bool m_takingRemoteSettings = false;
-    // The base topics whose requests are subscribed, to leave one no longer ours.
-    QStringList m_subscribedBases;
-    // The base topic in force, to know the one a change of "mqtt/base" leaves.
-    QString m_base;
+    RemoteConfig m_remoteConfig;
     bool m_translatorLoaded = false;
     int m_rotation = 0;
     int m_displayOffUnitMs = 60 * 1000;
