@@ -1,5 +1,7 @@
 #include "app/secrets.h"
 
+#include "controller/settingtable.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,7 +14,21 @@ const QString Mask = QStringLiteral("********");
 
 namespace {
 
-const char *const SecretNames[] = {"password", "obu_password", "settingsPin"};
+// Secret members of other services' payloads that are no setting of ours: the on-board
+// computer's password in the validator's configuration.
+const char *const PayloadSecretNames[] = {"obu_password"};
+
+// The names of the settings table's secret rows, then those of the payloads.
+const QStringList &secretNames()
+{
+    static const QStringList names = [] {
+        QStringList all = settingtable::secretNames();
+        for (const char *name : PayloadSecretNames)
+            all << QLatin1String(name);
+        return all;
+    }();
+    return names;
+}
 
 // Members nest only a few levels deep in every payload of the device; a deeper document is
 // withheld whole rather than walked (a hostile one may be thousands of levels deep).
@@ -58,8 +74,8 @@ QJsonValue masked(const QJsonValue &value, int depth, bool *found, bool *tooDeep
 // is withheld whole.
 bool holdsSecret(const QByteArray &payload)
 {
-    for (const char *secret : SecretNames) {
-        if (payload.contains(secret))
+    for (const QString &secret : secretNames()) {
+        if (payload.contains(secret.toUtf8()))
             return true;
     }
     const QString text = QString::fromUtf8(payload);
@@ -70,12 +86,7 @@ bool holdsSecret(const QByteArray &payload)
 
 bool isSecretName(const QString &nameOrKey)
 {
-    const QString name = nameOrKey.section(QLatin1Char('/'), -1);
-    for (const char *secret : SecretNames) {
-        if (name == QLatin1String(secret))
-            return true;
-    }
-    return false;
+    return secretNames().contains(nameOrKey.section(QLatin1Char('/'), -1));
 }
 
 QByteArray maskedPayload(const QByteArray &payload)

@@ -11,8 +11,9 @@ namespace secrets {
 
 extern const QString Mask;
 
-// A member name or configuration key that holds a secret: "password", "obu_password",
-// "settingsPin", or a key ending in one of them ("mqtt/password").
+// A member name or configuration key that holds a secret: the last part of a secret key of the
+// settings table ("password", "settingsPin"), the on-board computer's "obu_password", or a key
+// ending in one of them ("mqtt/password").
 bool isSecretName(const QString &nameOrKey);
 
 // The payload as it may be logged: a JSON document with every secret member's value masked (the

@@ -16,38 +16,39 @@ constexpr qint64 ShortestShutdownDelaySec = 5;
 constexpr qint64 LongestShutdownDelaySec = 15 * 60;
 // The idle page's animation period, in milliseconds: at most an hour.
 constexpr qint64 LongestAnimSwitch = 3600 * 1000;
+constexpr bool Secret = true;
 } // namespace
 
 const QVector<Setting> &settings()
 {
     static const QVector<Setting> table = {
-        {QStringLiteral("log/level"), 2, Kind::Integer, 0, 4},
-        {QStringLiteral("log/syslog"), true, Kind::Boolean},
-        {QStringLiteral("log/stderr"), true, Kind::Boolean},
-        {QStringLiteral("log/color"), false, Kind::Boolean},
-        {QStringLiteral("mqtt/host"), QStringLiteral("localhost"), Kind::NonEmptyText},
-        {QStringLiteral("mqtt/port"), 1883, Kind::Integer, 1, 65535},
-        {QStringLiteral("mqtt/username"), QString(), Kind::Text},
-        {QStringLiteral("mqtt/password"), QString(), Kind::Text},
-        {QStringLiteral("mqtt/base"), QStringLiteral("orvo/ui"), Kind::NonEmptyText},
-        {QStringLiteral("gui/settingsPin"), QStringLiteral("4826"), Kind::NonEmptyText},
-        {QStringLiteral("gui/showCursor"), true, Kind::Boolean},
-        {QStringLiteral("gui/deviceId"), QStringLiteral("/etc/serialnumber"), Kind::NonEmptyText},
-        {QStringLiteral("gui/locale"), QStringLiteral("el_GR"), Kind::NonEmptyText},
-        {QStringLiteral("gui/displayOffMin"), 3, Kind::Integer, 0, LongestDisplayOnMin},
-        {QStringLiteral("gui/shutdownDelaySec"), 60, Kind::Integer, ShortestShutdownDelaySec, LongestShutdownDelaySec},
-        {QStringLiteral("gui/showErrorDesc"), false, Kind::Boolean},
-        {QStringLiteral("gui/screenSaverBg"), QStringLiteral("black"), Kind::NonEmptyText},
-        {QStringLiteral("gui/screenSaverImg"), QStringLiteral("qrc:/qml/images/Icons/orvo.png"), Kind::Text},
-        {QStringLiteral("gui/animSwitchSec"), 0, Kind::Integer, 0, LongestAnimSwitch},
+        {key::LogLevel, 2, Kind::Integer, 0, 4},
+        {key::LogSyslog, true, Kind::Boolean},
+        {key::LogStderr, true, Kind::Boolean},
+        {key::LogColor, false, Kind::Boolean},
+        {key::MqttHost, QStringLiteral("localhost"), Kind::NonEmptyText},
+        {key::MqttPort, 1883, Kind::Integer, 1, 65535},
+        {key::MqttUsername, QString(), Kind::Text},
+        {key::MqttPassword, QString(), Kind::Text, 0, 0, 1, Secret},
+        {key::MqttBase, QStringLiteral("orvo/ui"), Kind::NonEmptyText},
+        {key::SettingsPin, QStringLiteral("4826"), Kind::NonEmptyText, 0, 0, 1, Secret},
+        {key::ShowCursor, true, Kind::Boolean},
+        {key::DeviceId, QStringLiteral("/etc/serialnumber"), Kind::NonEmptyText},
+        {key::Locale, QStringLiteral("el_GR"), Kind::NonEmptyText},
+        {key::DisplayOffMin, 3, Kind::Integer, 0, LongestDisplayOnMin},
+        {key::ShutdownDelaySec, 60, Kind::Integer, ShortestShutdownDelaySec, LongestShutdownDelaySec},
+        {key::ShowErrorDesc, false, Kind::Boolean},
+        {key::ScreenSaverBg, QStringLiteral("black"), Kind::NonEmptyText},
+        {key::ScreenSaverImg, QStringLiteral("qrc:/qml/images/Icons/orvo.png"), Kind::Text},
+        {key::AnimSwitchSec, 0, Kind::Integer, 0, LongestAnimSwitch},
         // The panel's mounting angle, clockwise, in quarter turns.
-        {QStringLiteral("gui/rotation"), 0, Kind::Integer, 0, 270, 90},
-        {QStringLiteral("topics/barcode"), QStringLiteral("orvo/barcode"), Kind::NonEmptyText},
-        {QStringLiteral("topics/blm"), QStringLiteral("orvo/blm"), Kind::NonEmptyText},
-        {QStringLiteral("topics/board"), QStringLiteral("orvo/board"), Kind::NonEmptyText},
-        {QStringLiteral("topics/inspector"), QStringLiteral("orvo/inspector"), Kind::NonEmptyText},
-        {QStringLiteral("topics/network"), QStringLiteral("orvo/network"), Kind::NonEmptyText},
-        {QStringLiteral("topics/device"), QStringLiteral("orvo/device"), Kind::NonEmptyText},
+        {key::Rotation, 0, Kind::Integer, 0, 270, 90},
+        {key::TopicBarcode, QStringLiteral("orvo/barcode"), Kind::NonEmptyText},
+        {key::TopicBlm, QStringLiteral("orvo/blm"), Kind::NonEmptyText},
+        {key::TopicBoard, QStringLiteral("orvo/board"), Kind::NonEmptyText},
+        {key::TopicInspector, QStringLiteral("orvo/inspector"), Kind::NonEmptyText},
+        {key::TopicNetwork, QStringLiteral("orvo/network"), Kind::NonEmptyText},
+        {key::TopicDevice, QStringLiteral("orvo/device"), Kind::NonEmptyText},
     };
     return table;
 }
@@ -84,6 +85,20 @@ bool accepts(const QString &key, const QJsonValue &value)
     }
     }
     return false;
+}
+
+const QStringList &secretNames()
+{
+    static const QStringList names = [] {
+        QStringList secret;
+        for (const Setting &setting : settings()) {
+            const QString name = setting.key.section(QLatin1Char('/'), -1);
+            if (setting.secret && !secret.contains(name))
+                secret << name;
+        }
+        return secret;
+    }();
+    return names;
 }
 
 bool inRange(const QString &key, qint64 value)

@@ -8,15 +8,15 @@
 #include "maintenance/event.h"
 #include "maintenance/user.h"
 #include "network/connection.h"
-#include "network/ethernet.h"
 #include "network/ipv4.h"
+#include "remoteconfig.h"
 #include "settingtable.h"
+#include "tones.h"
 #include "validation/transaction.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QLocale>
@@ -25,46 +25,29 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QRegularExpression>
-#include <QSaveFile>
-#include <QTextStream>
 #include <QUrl>
 
 #include <memory>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 
-// Screen choice, own topics ("<base>/info", "/status", "/config", answered on "/info/get",
-// "/status/get", "/config/get"; settings taken from "/config/set"), configuration reactions,
-// device id and language. "<base>/fleet/config", published beside "/config", is the copy the
-// bridge takes to the depot: every secret value replaced by a count of its writes.
+// Screen choice, configuration reactions and language. The own topics and the rules for
+// remote settings are RemoteConfig's.
 
 namespace {
 
+namespace Key = settingtable::key;
+
 const char Tag[] = "[GUIManager] ";
 
-const QString ValidSound = QStringLiteral("/opt/orvo/tessivo/Valid.wav");
-const QString InvalidSound = QStringLiteral("/opt/orvo/tessivo/Invalid.wav");
+const QString &ValidSound = tones::Valid;
+const QString &InvalidSound = tones::Invalid;
 const QString TranslationFile = QStringLiteral(":/qml/translations/Tessivo_el_GR.qm");
 
 // The first page while the services report in.
 constexpr int StartupScreenMs = 10000;
-// Lets the "Exiting" page reach the screen before the event loop ends.
-constexpr int ExitDelayMs = 2000;
-// The board keeps its own power-off delay this much longer than ours, so that the system
-// shuts down cleanly before the board cuts the power.
-constexpr int BoardDelayMarginSec = 60;
 
-// The requests the application answers, below its base topic.
-const char *const OwnRequestSuffixes[] = {"/info/get", "/status/get", "/config/get", "/config/set"};
-
-// A serial number is one short line; the file holding it is never near this.
-constexpr int LargestSerialNumberFile = 4096;
 
 QString maskedJson(QVariantMap changes)
 {
@@ -75,68 +58,31 @@ QString maskedJson(QVariantMap changes)
     return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Indented));
 }
 
-// The path comes from the configuration, which the broker may set: only a small regular file is
-// read, without blocking. A device (/dev/zero), a FIFO with no writer or a huge file would
-// otherwise stop the scene for good, and again at every start, since the path is saved.
-QByteArray readSerialNumberFile(const QString &fileName, QString *error)
-{
-    const QByteArray name = QFile::encodeName(fileName);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return QByteArray();
-    }
-    QByteArray content;
-    struct stat status;
-    if (::fstat(fd, &status) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-    } else if (!S_ISREG(status.st_mode)) {
-        *error = QStringLiteral("Not a regular file");
-    } else if (status.st_size > LargestSerialNumberFile) {
-        *error = QStringLiteral("Larger than %1 bytes").arg(LargestSerialNumberFile);
-    } else {
-        // One byte more than allowed tells a file that grew after the check.
-        content.resize(LargestSerialNumberFile + 1);
-        qint64 total = 0;
-        while (total < content.size()) {
-            const ssize_t count = ::read(fd, content.data() + total, size_t(content.size() - total));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0) {
-                *error = QString::fromLocal8Bit(std::strerror(errno));
-                break;
-            }
-            if (count == 0)
-                break;
-            total += count;
-        }
-        content.truncate(int(total));
-        if (error->isEmpty() && total > LargestSerialNumberFile)
-            *error = QStringLiteral("Larger than %1 bytes").arg(LargestSerialNumberFile);
-    }
-    ::close(fd);
-    return error->isEmpty() ? content : QByteArray();
-}
-
 } // namespace
 
 GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     : m_config(config)
-    , m_validator(m_mqtt, config.get(QStringLiteral("topics/blm")).toString())
-    , m_board(m_mqtt, config.get(QStringLiteral("topics/board")).toString())
-    , m_inspector(m_mqtt, config.get(QStringLiteral("topics/inspector")).toString())
-    , m_network(m_mqtt, config.get(QStringLiteral("topics/network")).toString())
-    , m_update(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
-    , m_clock(m_mqtt, config.get(QStringLiteral("topics/device")).toString())
+    , m_validator(m_mqtt, config.get(Key::TopicBlm).toString())
+    , m_board(m_mqtt, config.get(Key::TopicBoard).toString())
+    , m_inspector(m_mqtt, config.get(Key::TopicInspector).toString())
+    , m_network(m_mqtt, config.get(Key::TopicNetwork).toString())
+    , m_update(m_mqtt, config.get(Key::TopicDevice).toString())
+    , m_clock(m_mqtt, config.get(Key::TopicDevice).toString())
+    , m_screens([this] { return m_board.ignition(); })
     , m_session(config)
     , m_eventLog(config, eventLogFile)
-    , m_diagnostics(m_deviceId, m_board, m_network, m_validator)
+    , m_identity(config)
+    , m_diagnostics(m_identity, m_board, m_network, m_validator)
     , m_brokerTrial(config)
+    , m_maintenanceBarcode(m_session, m_validator, m_network, m_inspector, m_board)
+    , m_power(m_board, m_inspector, m_session, m_eventLog, [this] { return shutdownDelaySec(); })
+    , m_remoteConfig(config, m_mqtt, m_session, m_brokerTrial)
 {
-    m_base = baseTopic();
     m_rootContext = m_engine.rootContext();
     connect(&m_screens, &manager::ScreenController::screenChanged, this, &GUIManager::screenChanged);
     connect(&m_screens, &manager::ScreenController::messageChanged, this, &GUIManager::messageChanged);
+    connect(&m_identity, &DeviceIdentity::deviceIdChanged, this, &GUIManager::deviceIdChanged);
+    connect(&m_identity, &DeviceIdentity::saveFailed, this, &GUIManager::errorOccured);
 
     loadDeviceId();
     initLog();
@@ -157,7 +103,7 @@ void GUIManager::load()
 {
     // The translator goes in before the scene is built: installed afterwards, it would make
     // every text of every page be worked out and laid out a second time before the first frame.
-    setLanguage(m_config.get(QStringLiteral("gui/locale")).toString());
+    setLanguage(m_config.get(Key::Locale).toString());
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     // Only the page on screen is in the first frame; the scene builds the others once that frame
     // is up. The frame is swapped on the render thread; the scene is told on ours.
@@ -178,10 +124,10 @@ void GUIManager::load()
 void GUIManager::initLog()
 {
     manager::Logger *logger = manager::Logger::instance();
-    logger->setLevel(m_config.get(QStringLiteral("log/level")).toInt());
-    logger->setStderr(m_config.get(QStringLiteral("log/stderr")).toBool());
-    logger->setSyslog(m_config.get(QStringLiteral("log/syslog")).toBool());
-    logger->setColor(m_config.get(QStringLiteral("log/color")).toBool());
+    logger->setLevel(m_config.get(Key::LogLevel).toInt());
+    logger->setStderr(m_config.get(Key::LogStderr).toBool());
+    logger->setSyslog(m_config.get(Key::LogSyslog).toBool());
+    logger->setColor(m_config.get(Key::LogColor).toBool());
 }
 
 void GUIManager::initConfig()
@@ -216,7 +162,7 @@ void GUIManager::initQml()
     m_rootContext->setContextProperty(QStringLiteral("network"), &m_network);
     m_rootContext->setContextProperty(QStringLiteral("validatorManager"), &m_validator);
 
-    m_screens.setDeviceIdPresent(!m_deviceId.isEmpty());
+    m_screens.setDeviceIdPresent(!deviceId().isEmpty());
     m_screens.setShowErrorDesc(showErrorDesc());
     m_screens.setScreen(manager::screens::Screen::Busy, StartupScreenMs);
     setMessage(tr("Initializing"));
@@ -227,20 +173,20 @@ void GUIManager::initMqtt()
     disconnect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
     disconnect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
     disconnect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
-    disconnect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
+    disconnect(&m_mqtt, &manager::MqttClient::received, &m_remoteConfig, &RemoteConfig::processMqttMessage);
     connect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
     connect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
     connect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
-    connect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
+    connect(&m_mqtt, &manager::MqttClient::received, &m_remoteConfig, &RemoteConfig::processMqttMessage);
 
     m_mqtt.setClientId(QCoreApplication::applicationName() + QLatin1Char('_')
                        + QString::number(QCoreApplication::applicationPid()));
     m_mqtt.setWillMessage(QByteArrayLiteral("{\"service\": false}"));
-    m_mqtt.setWillTopic(baseTopic() + QStringLiteral("/status"));
-    m_mqtt.setHostname(m_config.get(QStringLiteral("mqtt/host")).toString());
-    m_mqtt.setPort(m_config.get(QStringLiteral("mqtt/port")).toUInt());
-    m_mqtt.setUsername(m_config.get(QStringLiteral("mqtt/username")).toString());
-    m_mqtt.setPassword(m_config.get(QStringLiteral("mqtt/password")).toString());
+    m_mqtt.setWillTopic(m_remoteConfig.baseTopic() + QStringLiteral("/status"));
+    m_mqtt.setHostname(m_config.get(Key::MqttHost).toString());
+    m_mqtt.setPort(m_config.get(Key::MqttPort).toUInt());
+    m_mqtt.setUsername(m_config.get(Key::MqttUsername).toString());
+    m_mqtt.setPassword(m_config.get(Key::MqttPassword).toString());
     m_mqtt.connect();
     setMessage(QStringLiteral("Connecting"));
 }
@@ -255,10 +201,13 @@ void GUIManager::initManagers()
     connect(&m_validator, &manager::Validator::reasonChanged, this,
             [this] { m_screens.setValidatorReason(m_validator.reasonCode(), m_validator.reason()); });
     connect(&m_validator, &manager::Validator::ticketValidated, this, &GUIManager::onTicketValidated);
-    connect(&m_validator, &manager::Validator::maintenanceBarcodeScanned, this,
-            &GUIManager::onMaintenanceBarcodeScanned);
-    connect(&m_board, &manager::Board::ignitionChanged, this, &GUIManager::onIgnitionChanged);
-    connect(&m_board, &manager::Board::delayShutdownForChanged, this, &GUIManager::updateBoardShutdownDelay);
+    connect(&m_validator, &manager::Validator::maintenanceBarcodeScanned, &m_maintenanceBarcode,
+            &MaintenanceBarcode::onScanned);
+    connect(&m_maintenanceBarcode, &MaintenanceBarcode::configurationApplied, this,
+            &GUIManager::barcodeConfigurationApplied);
+    connect(&m_maintenanceBarcode, &MaintenanceBarcode::configurationFailed, this,
+            &GUIManager::barcodeConfigurationFailed);
+    connect(&m_power, &PowerControl::ignitionChanged, &m_screens, &manager::ScreenController::setIgnition);
     connect(&m_session, &SessionManager::accessGranted, this, &GUIManager::settingsAccessGranted);
     // After the scene heard of it: the PIN page's own line comes before the change of page.
     connect(&m_session, &SessionManager::accessGranted, this, [this] {
@@ -269,7 +218,7 @@ void GUIManager::initManagers()
     connect(&m_session, &SessionManager::expired, &m_screens, &manager::ScreenController::setIdleScreen);
     connect(&m_session, &SessionManager::sessionActiveChanged, this, &GUIManager::onSessionActiveChanged);
     connect(&m_session, &SessionManager::lockedChanged, this, &GUIManager::onSessionLockedChanged);
-    connect(this, &GUIManager::deviceIdChanged, this, [this] { m_screens.setDeviceIdPresent(!m_deviceId.isEmpty()); });
+    connect(this, &GUIManager::deviceIdChanged, this, [this] { m_screens.setDeviceIdPresent(!deviceId().isEmpty()); });
     connect(&m_screens, &manager::ScreenController::readersRequested, this, [this](bool on) {
         if (on) {
             m_validator.enableRfid();
@@ -295,21 +244,7 @@ void GUIManager::initManagers()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Own topics
-
-QString GUIManager::baseTopic() const
-{
-    return m_config.get(QStringLiteral("mqtt/base")).toString();
-}
-
-QStringList GUIManager::ownBases() const
-{
-    QStringList bases{baseTopic()};
-    const QString bridged = m_config.get(QStringLiteral("bridge/base")).toString();
-    if (!bridged.isEmpty() && bridged != bases.first())
-        bases << bridged;
-    return bases;
-}
+// Broker connection (the own topics are the remote configuration's)
 
 void GUIManager::onMqttConnected()
 {
@@ -331,146 +266,6 @@ void GUIManager::onMqttDisconnected()
 void GUIManager::onMqttError(const QString &error)
 {
     qCritical().noquote().nospace() << Tag << "ERROR: " << error;
-}
-
-void GUIManager::subscribeToTopics()
-{
-    const QStringList bases = ownBases();
-    for (const QString &old : qAsConst(m_subscribedBases)) {
-        if (bases.contains(old))
-            continue;
-        // A base no longer ours: its requests go unanswered, and its retained status would
-        // tell every later subscriber that an application still answers there.
-        for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.unsubscribe(old + QLatin1String(suffix));
-        m_mqtt.publish(QByteArray(), old + QStringLiteral("/status"), 0, true);
-    }
-    m_subscribedBases = bases;
-    // The client holds one entry per filter: subscribing again on every connection adds nothing.
-    for (const QString &base : bases) {
-        for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.subscribe(base + QLatin1String(suffix), 0);
-    }
-}
-
-void GUIManager::publishInfo()
-{
-    const QJsonObject info{{QStringLiteral("version"), QCoreApplication::applicationVersion()}};
-    for (const QString &base : ownBases())
-        m_mqtt.publish(QJsonDocument(info).toJson(QJsonDocument::Indented), base + QStringLiteral("/info"), 0, false);
-}
-
-void GUIManager::publishStatus()
-{
-    const QJsonObject status{{QStringLiteral("technician"), m_session.sessionActive()},
-                             {QStringLiteral("service"), true}};
-    // Retained like the last will on the same topic, so that the live status replaces a will
-    // left by an earlier crash instead of leaving every later subscriber told we are down.
-    for (const QString &base : ownBases())
-        m_mqtt.publish(QJsonDocument(status).toJson(QJsonDocument::Indented), base + QStringLiteral("/status"), 0, true);
-}
-
-void GUIManager::publishConfig()
-{
-    QJsonObject json = m_config.toJson();
-    // Every client of the broker may read this topic: the broker password stays out of it,
-    // and so does the way back of a broker trial, which holds the previous one.
-    QJsonObject mqtt = json.value(QStringLiteral("mqtt")).toObject();
-    mqtt.remove(QStringLiteral("password"));
-    json.insert(QStringLiteral("mqtt"), mqtt);
-    json.remove(QStringLiteral("trial"));
-    const QStringList bases = ownBases();
-    const QByteArray local = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    for (const QString &base : bases)
-        m_mqtt.publish(local, base + QStringLiteral("/config"), 0, false);
-
-    // Local peers read the PIN from "/config"; what leaves the vehicle holds no secret at all,
-    // only how often each was written, so that the depot can tell its change was taken.
-    QJsonObject writes;
-    for (auto group = json.begin(); group != json.end(); ++group) {
-        QJsonObject members = group.value().toObject();
-        for (const QString &name : members.keys()) {
-            const QString key = group.key() + QLatin1Char('/') + name;
-            if (secrets::isSecretName(key)) {
-                members.remove(name);
-                writes.insert(key, m_secretWrites.value(key));
-            }
-        }
-        group.value() = members;
-    }
-    json.insert(QStringLiteral("secretWrites"), writes);
-    const QByteArray depot = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    for (const QString &base : bases)
-        m_mqtt.publish(depot, base + QStringLiteral("/fleet/config"), 0, false);
-}
-
-void GUIManager::processMqttMessage(const QByteArray &data, const QByteArray &from)
-{
-    bool own = false;
-    for (const QString &base : ownBases())
-        own = own || from.contains(base.toUtf8());
-    if (!own)
-        return;
-    qInfo().noquote().nospace() << Tag << "Message received : " << QString::fromUtf8(from);
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled())
-        qDebug().noquote().nospace() << Tag << "Data : " << secrets::maskedPayload(data);
-
-    const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (from.contains("/info/get"))
-        publishInfo();
-    else if (from.contains("/status/get"))
-        publishStatus();
-    else if (from.contains("/config/get"))
-        publishConfig();
-    else if (from.contains("/config/set")) {
-        const QJsonObject accepted = acceptableConfiguration(document.object());
-        // A secret taken over MQTT counts even when it equals the stored one: the sender
-        // cannot see the value, only that its write arrived and was accepted.
-        for (auto group = accepted.constBegin(); group != accepted.constEnd(); ++group) {
-            const QJsonObject members = group.value().toObject();
-            for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
-                const QString key = group.key() + QLatin1Char('/') + member.key();
-                if (secrets::isSecretName(key))
-                    ++m_secretWrites[key];
-            }
-        }
-        m_brokerTrial.keepWayBack(accepted);
-        m_takingRemoteSettings = true;
-        m_config.fromJson(accepted);
-        m_takingRemoteSettings = false;
-        m_brokerTrial.settle();
-    }
-}
-
-// Remote settings that would leave the application unusable (unable to reach its broker, or
-// to store a value its readers understand) are refused, key by key, with a warning.
-QJsonObject GUIManager::acceptableConfiguration(const QJsonObject &json) const
-{
-    QJsonObject accepted;
-    for (auto group = json.constBegin(); group != json.constEnd(); ++group) {
-        if (!group.value().isObject())
-            continue;
-        const QJsonObject members = group.value().toObject();
-        QJsonObject kept;
-        for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
-            const QString key = group.key() + QLatin1Char('/') + member.key();
-            const QJsonValue value = member.value();
-            // The way back of a broker trial and the base the bridge carries are the
-            // application's own bookkeeping.
-            const bool own = group.key() == QLatin1String("trial") || group.key() == QLatin1String("bridge");
-            if (!own && settingtable::accepts(key, value)) {
-                kept.insert(member.key(), value);
-            } else {
-                // The value as it came, in JSON notation ("1884" with its quotes); never a secret.
-                const QString shown = secrets::isSecretName(key)
-                        ? secrets::Mask
-                        : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
-                qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << shown;
-            }
-        }
-        accepted.insert(group.key(), kept);
-    }
-    return accepted;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -548,51 +343,22 @@ void GUIManager::onCardRemoved()
     qWarning().noquote().nospace() << Tag << "Validator card removed";
 }
 
-void GUIManager::onIgnitionChanged()
-{
-    const bool on = m_board.ignition();
-    m_screens.setIgnition(on);
-    if (on) {
-        m_eventLog.push(new Event(QStringLiteral("Board"), QStringLiteral("Ignition on"), QString(),
-                                  QDateTime::currentDateTime()));
-        m_inspector.abortShutdown();
-    } else {
-        m_eventLog.push(new Event(QStringLiteral("Board"), QStringLiteral("Ignition off"), QString(),
-                                  QDateTime::currentDateTime()));
-        m_session.logoutRequest();
-        m_inspector.scheduleShutdown(shutdownDelaySec());
-    }
-    // The logout may have changed the page: the one for the ignition comes last and stays.
-    m_screens.ignitionSwitched();
-}
-
-void GUIManager::updateBoardShutdownDelay()
-{
-    const int wanted = shutdownDelaySec() + BoardDelayMarginSec;
-    const int current = m_board.delayShutdownFor();
-    if (current == wanted)
-        return;
-    qWarning().noquote().nospace() << Tag << "WARN: Updating board shutdown delay to : " << wanted
-                                   << " sec(s) (prev=" << current << ")";
-    m_board.setDelayShutdownFor(wanted);
-}
-
 void GUIManager::shutdownRequest()
 {
     m_screens.goingDown(tr("Shutting down"));
-    m_inspector.systemShutdown();
+    m_power.shutdown();
 }
 
 void GUIManager::rebootRequest()
 {
     m_screens.goingDown(tr("Rebooting"));
-    m_inspector.systemReboot();
+    m_power.reboot();
 }
 
 void GUIManager::exitRequest()
 {
     m_screens.goingDown(tr("Exiting"));
-    QTimer::singleShot(ExitDelayMs, qApp, [] { QCoreApplication::exit(0); });
+    m_power.exit();
 }
 
 void GUIManager::onSystemRebootStarted()
@@ -610,49 +376,49 @@ void GUIManager::onSystemShutdownStarted()
 
 bool GUIManager::showCursor() const
 {
-    return m_config.get(QStringLiteral("gui/showCursor")).toBool();
+    return m_config.get(Key::ShowCursor).toBool();
 }
 
 bool GUIManager::showErrorDesc() const
 {
-    return m_config.get(QStringLiteral("gui/showErrorDesc")).toBool();
+    return m_config.get(Key::ShowErrorDesc).toBool();
 }
 
 int GUIManager::displayOffMin() const
 {
-    return m_config.get(QStringLiteral("gui/displayOffMin")).toInt();
+    return m_config.get(Key::DisplayOffMin).toInt();
 }
 
 int GUIManager::shutdownDelaySec() const
 {
-    return m_config.get(QStringLiteral("gui/shutdownDelaySec")).toInt();
+    return m_config.get(Key::ShutdownDelaySec).toInt();
 }
 
 QColor GUIManager::screenSaverBg() const
 {
-    return QColor(m_config.get(QStringLiteral("gui/screenSaverBg")).toString());
+    return QColor(m_config.get(Key::ScreenSaverBg).toString());
 }
 
 QString GUIManager::screenSaverImg() const
 {
-    return m_config.get(QStringLiteral("gui/screenSaverImg")).toString();
+    return m_config.get(Key::ScreenSaverImg).toString();
 }
 
 int GUIManager::animSwitchSec() const
 {
-    return m_config.get(QStringLiteral("gui/animSwitchSec")).toInt();
+    return m_config.get(Key::AnimSwitchSec).toInt();
 }
 
 void GUIManager::setShowCursor(bool show)
 {
     if (show != showCursor())
-        m_config.set(QStringLiteral("gui/showCursor"), show);
+        m_config.set(Key::ShowCursor, show);
 }
 
 void GUIManager::setShowErrorDesc(bool show)
 {
     if (show != showErrorDesc())
-        m_config.set(QStringLiteral("gui/showErrorDesc"), show);
+        m_config.set(Key::ShowErrorDesc, show);
 }
 
 int GUIManager::settingMinimum(const QString &key) const
@@ -667,6 +433,12 @@ int GUIManager::settingMaximum(const QString &key) const
     return setting ? int(setting->maximum) : 0;
 }
 
+int GUIManager::settingStep(const QString &key) const
+{
+    const settingtable::Setting *setting = settingtable::find(key);
+    return setting ? int(setting->step) : 1;
+}
+
 // The pages stay within the table's ranges; anything else calling a setter is refused as a
 // remote value would be.
 bool GUIManager::inRange(const QString &key, int value) const
@@ -679,34 +451,34 @@ bool GUIManager::inRange(const QString &key, int value) const
 
 void GUIManager::setDisplayOffMin(int minutes)
 {
-    if (minutes != displayOffMin() && inRange(QStringLiteral("gui/displayOffMin"), minutes))
-        m_config.set(QStringLiteral("gui/displayOffMin"), minutes);
+    if (minutes != displayOffMin() && inRange(Key::DisplayOffMin, minutes))
+        m_config.set(Key::DisplayOffMin, minutes);
 }
 
 void GUIManager::setShutdownDelaySec(int seconds)
 {
-    if (seconds != shutdownDelaySec() && inRange(QStringLiteral("gui/shutdownDelaySec"), seconds))
-        m_config.set(QStringLiteral("gui/shutdownDelaySec"), seconds);
+    if (seconds != shutdownDelaySec() && inRange(Key::ShutdownDelaySec, seconds))
+        m_config.set(Key::ShutdownDelaySec, seconds);
 }
 
 void GUIManager::setAnimSwitchSec(int value)
 {
-    if (value != animSwitchSec() && inRange(QStringLiteral("gui/animSwitchSec"), value))
-        m_config.set(QStringLiteral("gui/animSwitchSec"), value);
+    if (value != animSwitchSec() && inRange(Key::AnimSwitchSec, value))
+        m_config.set(Key::AnimSwitchSec, value);
 }
 
 void GUIManager::setRotation(int degrees)
 {
-    if (degrees != rotation() && inRange(QStringLiteral("gui/rotation"), degrees))
-        m_config.set(QStringLiteral("gui/rotation"), degrees);
+    if (degrees != rotation() && inRange(Key::Rotation, degrees))
+        m_config.set(Key::Rotation, degrees);
 }
 
 bool GUIManager::updateRotation()
 {
-    const QVariant value = m_config.get(QStringLiteral("gui/rotation"));
+    const QVariant value = m_config.get(Key::Rotation);
     bool ok = false;
     int degrees = value.toInt(&ok);
-    if (!ok || !settingtable::inRange(QStringLiteral("gui/rotation"), degrees)) {
+    if (!ok || !settingtable::inRange(Key::Rotation, degrees)) {
         qWarning().noquote().nospace() << Tag << "WARN: Invalid rotation : " << value.toString() << ", using 0";
         degrees = 0;
     }
@@ -716,87 +488,109 @@ bool GUIManager::updateRotation()
     return true;
 }
 
-void GUIManager::onConfigChanged(const QVariantMap &changes)
+// What a change of a setting sets off. A row names a key, or a group ("log/") that any key
+// holding it followed by a name reaches, known to the table or not.
+struct GUIManager::SettingReaction
 {
-    qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
-    if (!m_takingRemoteSettings) {
-        for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-            if (secrets::isSecretName(it.key()))
-                ++m_secretWrites[it.key()];
-        }
-    }
+    QString key;
+    void (*run)(GUIManager &manager, const QVariantMap &changes);
 
-    static const QRegularExpression logKey(QStringLiteral("log\\/.+"));
-    static const QRegularExpression mqttKey(QStringLiteral("mqtt\\/.+"));
-    auto anyKeyMatches = [&changes](const QRegularExpression &expression) {
+    bool reachedBy(const QVariantMap &changes) const
+    {
+        if (!key.endsWith(QLatin1Char('/')))
+            return changes.contains(key);
+        const QRegularExpression group(QRegularExpression::escape(key) + QStringLiteral(".+"));
         for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-            if (expression.match(it.key()).hasMatch())
+            if (group.match(it.key()).hasMatch())
                 return true;
         }
         return false;
-    };
-    auto value = [&changes](const char *key) { return changes.value(QLatin1String(key)); };
+    }
+};
 
-    // Every changed row reacts, once and in this order: a file edit or one "/config/set" may
-    // change several settings, and each must be in force when the configuration is published.
-    if (changes.contains(QStringLiteral("gui/deviceId"))) {
-        qInfo().noquote().nospace() << Tag << "Device id changed. Re-loading";
-        loadDeviceId();
+// Every changed row reacts, once and in this order: a file edit or one "/config/set" may
+// change several settings, and each must be in force when the configuration is published.
+const QVector<GUIManager::SettingReaction> &GUIManager::settingReactions()
+{
+    static const QString LogGroup = QStringLiteral("log/");
+    static const QString MqttGroup = QStringLiteral("mqtt/");
+    static const QVector<SettingReaction> reactions = {
+        {Key::DeviceId, [](GUIManager &m, const QVariantMap &) {
+             qInfo().noquote().nospace() << Tag << "Device id changed. Re-loading";
+             m.loadDeviceId();
+         }},
+        {Key::ShowCursor, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Cursor changed : " << (changes.value(Key::ShowCursor).toBool() ? "visible" : "hidden");
+             emit m.showCursorChanged();
+         }},
+        {Key::DisplayOffMin, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Display OFF interval changed : " << changes.value(Key::DisplayOffMin).toInt() << " min(s)";
+             emit m.displayOffMinChanged();
+         }},
+        {Key::ShutdownDelaySec, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Shutdown delay changed : " << changes.value(Key::ShutdownDelaySec).toInt() << " sec(s)";
+             m.updateBoardShutdownDelay();
+             emit m.shutdownDelaySecChanged();
+         }},
+        {Key::Locale, [](GUIManager &m, const QVariantMap &changes) { m.setLanguage(changes.value(Key::Locale).toString()); }},
+        {Key::ShowErrorDesc, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (changes.value(Key::ShowErrorDesc).toBool() ? "YES" : "NO");
+             m.m_screens.setShowErrorDesc(m.showErrorDesc());
+             emit m.showErrorDescChanged();
+         }},
+        {Key::ScreenSaverBg, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Screen-saver background changed : " << changes.value(Key::ScreenSaverBg).toString();
+             emit m.screenSaverBgChanged();
+         }},
+        {Key::ScreenSaverImg, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "Screen-saver image changed : " << changes.value(Key::ScreenSaverImg).toString();
+             emit m.screenSaverImgChanged();
+         }},
+        {Key::AnimSwitchSec, [](GUIManager &m, const QVariantMap &changes) {
+             qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << changes.value(Key::AnimSwitchSec).toInt() << " msec(s)";
+             emit m.animSwitchSecChanged();
+         }},
+        {Key::Rotation, [](GUIManager &m, const QVariantMap &) {
+             if (!m.updateRotation())
+                 return;
+             qInfo().noquote().nospace() << Tag << "Rotation changed : " << m.m_rotation << " deg";
+             emit m.rotationChanged();
+         }},
+        {LogGroup, [](GUIManager &m, const QVariantMap &) {
+             qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
+             m.initLog();
+         }},
+        {Key::MqttBase, [](GUIManager &m, const QVariantMap &) { m.m_remoteConfig.onBaseChanged(); }},
+        {MqttGroup, [](GUIManager &m, const QVariantMap &) {
+             qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
+             m.initMqtt();
+         }},
+        // A reconnection subscribes to the bridge's base anyway.
+        {Key::BridgeBase, [](GUIManager &m, const QVariantMap &changes) {
+             if (!SettingReaction{MqttGroup, nullptr}.reachedBy(changes))
+                 m.m_remoteConfig.onBridgeBaseChanged();
+         }},
+    };
+    return reactions;
+}
+
+QStringList GUIManager::reactionKeys()
+{
+    QStringList keys;
+    for (const SettingReaction &reaction : settingReactions())
+        keys << reaction.key;
+    return keys;
+}
+
+void GUIManager::onConfigChanged(const QVariantMap &changes)
+{
+    qDebug().noquote().nospace() << Tag << "Config changed : " << maskedJson(changes);
+    m_remoteConfig.countSecretWrites(changes);
+    for (const SettingReaction &reaction : settingReactions()) {
+        if (reaction.reachedBy(changes))
+            reaction.run(*this, changes);
     }
-    if (changes.contains(QStringLiteral("gui/showCursor"))) {
-        qInfo().noquote().nospace() << Tag << "Cursor changed : " << (value("gui/showCursor").toBool() ? "visible" : "hidden");
-        emit showCursorChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/displayOffMin"))) {
-        qInfo().noquote().nospace() << Tag << "Display OFF interval changed : " << value("gui/displayOffMin").toInt() << " min(s)";
-        emit displayOffMinChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/shutdownDelaySec"))) {
-        qInfo().noquote().nospace() << Tag << "Shutdown delay changed : " << value("gui/shutdownDelaySec").toInt() << " sec(s)";
-        updateBoardShutdownDelay();
-        emit shutdownDelaySecChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/locale")))
-        setLanguage(value("gui/locale").toString());
-    if (changes.contains(QStringLiteral("gui/showErrorDesc"))) {
-        qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (value("gui/showErrorDesc").toBool() ? "YES" : "NO");
-        m_screens.setShowErrorDesc(showErrorDesc());
-        emit showErrorDescChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/screenSaverBg"))) {
-        qInfo().noquote().nospace() << Tag << "Screen-saver background changed : " << value("gui/screenSaverBg").toString();
-        emit screenSaverBgChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/screenSaverImg"))) {
-        qInfo().noquote().nospace() << Tag << "Screen-saver image changed : " << value("gui/screenSaverImg").toString();
-        emit screenSaverImgChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {
-        qInfo().noquote().nospace() << Tag << "GIFs animation changed : " << value("gui/animSwitchSec").toInt() << " msec(s)";
-        emit animSwitchSecChanged();
-    }
-    if (changes.contains(QStringLiteral("gui/rotation")) && updateRotation()) {
-        qInfo().noquote().nospace() << Tag << "Rotation changed : " << m_rotation << " deg";
-        emit rotationChanged();
-    }
-    if (anyKeyMatches(logKey)) {
-        qInfo().noquote().nospace() << Tag << "Log configuration changed. Applying.";
-        initLog();
-    }
-    if (changes.contains(QStringLiteral("mqtt/base"))) {
-        // The depot's bridge carries the base it was written for: that one keeps answering
-        // until the file names the bridge's new base (tessivo-bridge-setup writes it).
-        if (!m_config.get(QStringLiteral("bridge/base")).isValid() && !m_base.isEmpty())
-            m_config.keep({{QStringLiteral("bridge/base"), m_base}});
-        m_base = baseTopic();
-    }
-    if (anyKeyMatches(mqttKey)) {
-        qInfo().noquote().nospace() << Tag << "MQTT configuration changed. Applying.";
-        initMqtt();
-    } else if (changes.contains(QStringLiteral("bridge/base")) && m_mqtt.state() == manager::MqttTransport::Connected) {
-        subscribeToTopics();
-    }
-    publishConfig();
+    m_remoteConfig.publishConfig();
 }
 
 void GUIManager::onConfigFileChanged()
@@ -833,76 +627,16 @@ void GUIManager::setLanguage(const QString &language)
     QLocale::setDefault(locale);
 
     m_language = language;
-    m_config.set(QStringLiteral("gui/locale"), language);
+    m_config.set(Key::Locale, language);
     emit languageChanged();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Device id
 
-void GUIManager::loadDeviceId()
-{
-    const QString fileName = m_config.get(QStringLiteral("gui/deviceId")).toString();
-    qInfo().noquote().nospace() << Tag << "Loading device id from : " << fileName;
-    QString error;
-    const QByteArray content = readSerialNumberFile(fileName, &error);
-    if (!error.isEmpty()) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not load device S/N from file : " << fileName << " ("
-                                        << error << ")";
-        return;
-    }
-    QTextStream stream(content);
-    QString line;
-    while (stream.readLineInto(&line)) {
-        // A line of blanks is no number: the first line with something on it is.
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
-        m_deviceId = line;
-        emit deviceIdChanged();
-        break;
-    }
-}
-
-bool GUIManager::saveDeviceId()
-{
-    const QString fileName = m_config.get(QStringLiteral("gui/deviceId")).toString();
-    qInfo().noquote().nospace() << Tag << "Saving device id to : " << fileName;
-    // Written beside the old file and renamed over it, so that a power cut leaves either the
-    // old or the new number, never an empty or half-written file. Where the folder is not
-    // writable the file is written in place.
-    QSaveFile file(fileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
-                                        << file.errorString() << ")";
-        emit errorOccured(file.errorString());
-        return false;
-    }
-    file.write(m_deviceId.toUtf8());
-    if (!file.commit()) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not save device S/N to file : " << fileName << " ("
-                                        << file.errorString() << ")";
-        emit errorOccured(file.errorString());
-        return false;
-    }
-    return true;
-}
-
 void GUIManager::setDeviceId(const QString &deviceId)
 {
-    if (deviceId == m_deviceId)
-        return;
-    qWarning().noquote().nospace() << Tag << "Device ID changed : " << deviceId;
-    const QString previous = m_deviceId;
-    m_deviceId = deviceId;
-    // A number that cannot be kept is not taken: the validator would lose it at the next start,
-    // and the serial-number page stays up, showing the failure, instead of going into service.
-    if (!saveDeviceId()) {
-        m_deviceId = previous;
-        return;
-    }
-    emit deviceIdChanged();
+    m_identity.setDeviceId(deviceId);
 }
 
 void GUIManager::saveDeviceIdRequest(const QString &deviceId)
@@ -943,94 +677,4 @@ void GUIManager::onSessionLockedChanged()
 {
     if (m_session.locked())
         m_eventLog.push(new EventLoginLocked(SessionManager::MaxWrongPins, m_session.lockSecondsLeft()));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Maintenance barcode
-
-void GUIManager::onMaintenanceBarcodeScanned(const QJsonObject &data)
-{
-    qInfo().noquote().nospace() << Tag << "Maintenance Barcode scanned";
-    if (!m_session.sessionActive()) {
-        qWarning().noquote().nospace() << Tag << "WARN: Maintenance session is not active. Ignoring.";
-        return;
-    }
-
-    QStringList applied;
-    // Parts refused for what they hold (a URL or an address that is not one): nothing of them
-    // is sent, and the technician is told which.
-    QStringList refused;
-    // Parts whose request could not be sent (no broker): the technician must not be told they
-    // were applied.
-    QStringList notSent;
-    if (data.contains(QStringLiteral("validator"))) {
-        const QString text = data.value(QStringLiteral("validator")).toObject().value(QStringLiteral("obc")).toString();
-        const QUrl url = ValidatorConfig::brokerUrl(text);
-        if (!url.isEmpty()) {
-            qInfo().noquote().nospace() << Tag << "Applying Validator configuration";
-            applied.append(QStringLiteral("OBC : %1").arg(secrets::maskedUrl(url)));
-            m_validator.config()->setObuUrl(url);
-            if (!m_validator.saveConfig())
-                notSent.append(QStringLiteral("Validator configuration not sent"));
-        } else {
-            qWarning().noquote().nospace() << Tag << "WARN: OBC URL is not valid : " << secrets::maskedUrlText(text);
-            refused.append(QStringLiteral("OBC URL is not valid : %1").arg(secrets::maskedUrlText(text)));
-        }
-    }
-
-    const QJsonObject network = data.value(QStringLiteral("network")).toObject();
-    if (network.contains(QStringLiteral("eth0"))) {
-        const QJsonObject eth0 = network.value(QStringLiteral("eth0")).toObject();
-        auto text = [&eth0](const char *name) { return eth0.value(QLatin1String(name)).toString(); };
-        const QString method = text("method");
-        const QString address = text("address");
-        const QString netmask = text("netmask");
-        const QString gateway = text("gateway");
-        const QString dns0 = text("dns0");
-        const QString dns1 = text("dns1");
-        manager::Ethernet *ethernet = m_network.ethernet();
-        if (ethernet->interface() == QLatin1String("eth0")) {
-            applied.append(QStringLiteral("Method : %1").arg(method));
-            applied.append(QStringLiteral("Address : %1").arg(address));
-            applied.append(QStringLiteral("Netmask : %1").arg(netmask));
-            applied.append(QStringLiteral("Gateway : %1").arg(gateway));
-            applied.append(QStringLiteral("DNS #0 : %1").arg(dns0));
-            applied.append(QStringLiteral("DNS #1 : %1").arg(dns1));
-            const bool manual = method == QLatin1String("manual");
-            const QString chosen = manual ? QStringLiteral("manual") : QStringLiteral("auto");
-            const QString failure = ethernet->configFailure(chosen, address, netmask, gateway, dns0, dns1);
-            if (!failure.isEmpty()) {
-                // The record stays as the service reported it: the page shows nothing unsent.
-                qWarning().noquote().nospace() << Tag << "WARN: Ethernet configuration not applied : " << failure;
-                refused.append(failure);
-            } else {
-                ethernet->setMethod(chosen);
-                IPv4 *config = ethernet->config();
-                config->setAddress(manual ? address : QString());
-                config->setMask(manual ? netmask : QString());
-                config->setGateway(manual ? gateway : QString());
-                config->setDns0(manual ? dns0 : QString());
-                config->setDns1(manual ? dns1 : QString());
-                qInfo().noquote().nospace() << Tag << "Applying Ethernet configuration to eth0";
-                if (!ethernet->save())
-                    notSent.append(QStringLiteral("Ethernet configuration not sent"));
-            }
-        } else {
-            qWarning().noquote().nospace() << Tag << "WARN: Active ethernet interface is not 'eth0' : "
-                                           << ethernet->interface();
-        }
-    }
-
-    if (!refused.isEmpty() || !notSent.isEmpty()) {
-        qWarning().noquote().nospace() << Tag << "WARN: Maintenance barcode not applied : "
-                                       << (refused + notSent).join(QStringLiteral(", "));
-        // A refused code gets no tone at all: no sign of success where nothing was sent.
-        if (!notSent.isEmpty())
-            m_inspector.audioPlay(InvalidSound);
-        emit barcodeConfigurationFailed(refused + notSent + applied);
-    } else if (!applied.isEmpty()) {
-        m_inspector.audioPlay(ValidSound);
-        m_board.setLedValid();
-        emit barcodeConfigurationApplied(applied);
-    }
 }

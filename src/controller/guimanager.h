@@ -2,6 +2,10 @@
 
 #include "controller/brokertrial.h"
 #include "controller/screencontroller.h"
+#include "controller/remoteconfig.h"
+#include "controller/maintenancebarcode.h"
+#include "controller/powercontrol.h"
+#include "maintenance/deviceidentity.h"
 #include "maintenance/diagnostics.h"
 #include "maintenance/eventmanager.h"
 #include "maintenance/sessionmanager.h"
@@ -22,6 +26,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QVariantMap>
+#include <QVector>
 
 class Config;
 class QQmlContext;
@@ -29,7 +34,8 @@ class Transaction;
 
 // The application's one central object: it owns the broker connection, every service proxy,
 // the maintenance session, the event log and the screen controller that chooses the page the
-// scene shows, and speaks for the application on its own topics.
+// scene shows, and runs the reactions to changed settings; its RemoteConfig speaks for the
+// application on its own topics.
 class GUIManager : public QObject
 {
     Q_OBJECT
@@ -67,7 +73,7 @@ public:
 
     QString screen() const { return manager::screens::name(m_screens.screen()); }
     manager::screens::Screen screenId() const { return m_screens.screen(); }
-    QString deviceId() const { return m_deviceId; }
+    QString deviceId() const { return m_identity.deviceId(); }
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
     QString message() const { return m_screens.message(); }
@@ -100,10 +106,16 @@ public:
     void initMqtt();
     void initManagers();
 
-    void subscribeToTopics();
-    void publishInfo();
-    void publishStatus();
-    void publishConfig();
+    // The own topics, as peers and tools see them.
+    void subscribeToTopics() { m_remoteConfig.subscribeToTopics(); }
+    void publishInfo() { m_remoteConfig.publishInfo(); }
+    void publishStatus() { m_remoteConfig.publishStatus(); }
+    void publishConfig() { m_remoteConfig.publishConfig(); }
+    RemoteConfig &remoteConfig() { return m_remoteConfig; }
+
+    // The keys, and the groups ("log/", any key of the group), whose change sets off a reaction
+    // of the controller, in the order the reactions run.
+    static QStringList reactionKeys();
 
     QString validatorReason() const { return m_screens.reasonMessage(); }
     // The name of a screen of the enumeration, as the scene's page table knows its pages.
@@ -113,6 +125,8 @@ public:
     // "/config/set" accepts it.
     Q_INVOKABLE int settingMinimum(const QString &key) const;
     Q_INVOKABLE int settingMaximum(const QString &key) const;
+    // Only every step-th value from the minimum is taken (90 for "gui/rotation").
+    Q_INVOKABLE int settingStep(const QString &key) const;
 
     // The QML engine, for tests and tools that look at the scene.
     QQmlApplicationEngine &engine() { return m_engine; }
@@ -163,39 +177,30 @@ public slots:
     void rebootRequest();
     void exitRequest();
 
-    void processMqttMessage(const QByteArray &data, const QByteArray &from);
-
 private slots:
     void onTicketValidated(const Transaction &transaction);
     void onCardDetected(const QString &uid, const QString &type);
     void onCardRemoved();
-    void onIgnitionChanged();
-    void updateBoardShutdownDelay();
     void onSystemRebootStarted();
     void onSystemShutdownStarted();
     void onConfigChanged(const QVariantMap &changes);
     void onConfigFileChanged();
     void onSessionActiveChanged();
     void onSessionLockedChanged();
-    void onMaintenanceBarcodeScanned(const QJsonObject &data);
     void onMqttConnected();
     void onMqttDisconnected();
     void onMqttError(const QString &error);
 
 private:
     void setMessage(const QString &message);
-    void loadDeviceId();
-    bool saveDeviceId();
-    QString baseTopic() const;
-    // The base topic, and the one the depot's bridge still carries after a change of base,
-    // until the file says the bridge carries the new one ("bridge/base").
-    QStringList ownBases() const;
-    QJsonObject acceptableConfiguration(const QJsonObject &json) const;
+    void loadDeviceId() { m_identity.load(); }
+    void updateBoardShutdownDelay() { m_power.updateBoardShutdownDelay(); }
+    struct SettingReaction;
+    static const QVector<SettingReaction> &settingReactions();
     bool inRange(const QString &key, int value) const;
     // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
     bool updateRotation();
 
-    QString m_deviceId;
     QString m_language;
     QQmlApplicationEngine m_engine;
     QQmlContext *m_rootContext = nullptr;
@@ -211,18 +216,12 @@ private:
     manager::ScreenController m_screens;
     SessionManager m_session;
     EventManager m_eventLog;
+    DeviceIdentity m_identity;
     Diagnostics m_diagnostics;
     BrokerTrial m_brokerTrial;
-
-    // Writes of each secret setting since the start (kept in memory only): the depot's copy
-    // of the configuration carries these counts instead of the values, so a remote change of
-    // the PIN can be proved without the PIN leaving the vehicle.
-    QHash<QString, int> m_secretWrites;
-    bool m_takingRemoteSettings = false;
-    // The base topics whose requests are subscribed, to leave one no longer ours.
-    QStringList m_subscribedBases;
-    // The base topic in force, to know the one a change of "mqtt/base" leaves.
-    QString m_base;
+    MaintenanceBarcode m_maintenanceBarcode;
+    PowerControl m_power;
+    RemoteConfig m_remoteConfig;
     bool m_translatorLoaded = false;
     int m_rotation = 0;
 };

@@ -66,8 +66,9 @@ Screen resultScreen(bool valid, int denyReasonId)
 
 } // namespace screens
 
-ScreenController::ScreenController(QObject *parent)
+ScreenController::ScreenController(Ignition ignition, QObject *parent)
     : QObject(parent)
+    , m_ignition(std::move(ignition))
 {
     m_screenTimer.setSingleShot(true);
     m_displayOffTimer.setSingleShot(true);
@@ -152,7 +153,7 @@ QString ScreenController::reasonMessage() const
 // Held back on the PIN page, with the ignition off and in the maintenance area.
 void ScreenController::setOutOfOrderScreen(const QString &message)
 {
-    if (m_screen == Screen::Login || !m_ignition || m_sessionOpen)
+    if (m_screen == Screen::Login || !m_ignition() || m_sessionOpen)
         return;
     setScreen(Screen::OutOfOrder);
     setMessage(message);
@@ -214,9 +215,9 @@ void ScreenController::loginSucceeded()
     setScreen(Screen::Settings);
 }
 
-void ScreenController::ignitionSwitched()
+void ScreenController::setIgnition(bool on)
 {
-    if (m_ignition)
+    if (on)
         setIdleScreen();
     else
         setScreen(Screen::ScreenSaver);

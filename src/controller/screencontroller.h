@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class Transaction;
 
 namespace manager {
@@ -59,7 +61,11 @@ public:
     using Screen = screens::Screen;
     using Status = Validator::Status;
 
-    explicit ScreenController(QObject *parent = nullptr);
+    // Whether the ignition is on, asked whenever a rule needs it: an ignition change first ends
+    // the maintenance session, and the idle screen that follows already reads the new state.
+    using Ignition = std::function<bool()>;
+
+    explicit ScreenController(Ignition ignition = [] { return true; }, QObject *parent = nullptr);
 
     Screen screen() const { return m_screen; }
     QString message() const { return m_message; }
@@ -69,7 +75,6 @@ public:
     // Inputs the rules read; recording one changes no screen.
     void setDeviceIdPresent(bool present) { m_deviceIdPresent = present; }
     void setSessionOpen(bool open) { m_sessionOpen = open; }
-    void setIgnition(bool on) { m_ignition = on; }
     void setDisplayPowered(bool powered) { m_displayPowered = powered; }
     // Minutes on a fault page before the display goes dark; 0 keeps it lit.
     void setDisplayOffMinutes(int minutes) { m_displayOffMinutes = minutes; }
@@ -90,9 +95,9 @@ public:
     void showResult(const Transaction &transaction);
     void cardRetry();
     void loginSucceeded();
-    // Ignition as recorded by setIgnition(): on, the idle screen; off, the screen saver. The
-    // input is recorded first, as what runs in between (the technician's logout) reads it.
-    void ignitionSwitched();
+    // The ignition turned on (the idle screen) or off (the screen saver), once its other effects
+    // have run: the page for it comes last and stays.
+    void setIgnition(bool on);
     // Reboot, shutdown or exit under way: the wait page with the given text.
     void goingDown(const QString &message);
 
@@ -125,7 +130,7 @@ private:
     bool m_showErrorDesc = false;
     bool m_deviceIdPresent = false;
     bool m_sessionOpen = false;
-    bool m_ignition = true;
+    const Ignition m_ignition;
     bool m_displayPowered = false;
     int m_displayOffMinutes = 0;
     int m_displayOffUnitMs = 60 * 1000;

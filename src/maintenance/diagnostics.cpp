@@ -1,5 +1,6 @@
 #include "diagnostics.h"
 
+#include "maintenance/deviceidentity.h"
 #include "maintenance/qrcodegenerator.h"
 #include "network/network.h"
 #include "services/board.h"
@@ -84,16 +85,16 @@ const QList<Diagnostics::UsbDevice> Diagnostics::m_usbDevices = {
     {QStringLiteral("Touch"), QStringLiteral("222a:0001"), QStringLiteral("1-1.7")},
 };
 
-Diagnostics::Diagnostics(const QString &deviceId, manager::Board &board, manager::Network &network,
+Diagnostics::Diagnostics(const DeviceIdentity &identity, manager::Board &board, manager::Network &network,
                          manager::Validator &validator, QObject *parent)
-    : Diagnostics(deviceId, board, network, validator, Paths(), Clock(), parent)
+    : Diagnostics(identity, board, network, validator, Paths(), Clock(), parent)
 {
 }
 
-Diagnostics::Diagnostics(const QString &deviceId, manager::Board &board, manager::Network &network,
+Diagnostics::Diagnostics(const DeviceIdentity &identity, manager::Board &board, manager::Network &network,
                          manager::Validator &validator, const Paths &paths, Clock clock, QObject *parent)
     : QObject(parent)
-    , m_deviceId(deviceId)
+    , m_identity(identity)
     , m_board(board)
     , m_network(network)
     , m_validator(validator)
@@ -435,7 +436,7 @@ void Diagnostics::saveReport()
         Separator,
         QStringLiteral(" DEVICE TEST REPORT"),
         Separator,
-        QStringLiteral(" Device UID       %1").arg(m_deviceId, ValueWidth),
+        QStringLiteral(" Device UID       %1").arg(m_identity.deviceId(), ValueWidth),
         QStringLiteral(" Date             %1").arg(time.toString(QStringLiteral("yyyy-MM-dd hh:mm")), ValueWidth),
         QStringLiteral(" SAM              %1").arg(samUid(), ValueWidth),
         QStringLiteral(" Barcode Firmware %1").arg(barcode->firmware(), ValueWidth),
@@ -502,7 +503,7 @@ QString Diagnostics::generateQr()
     const ValidatorRfid *rfid = m_validator.rfid();
     const ValidatorBarcode *barcode = m_validator.barcode();
     const QStringList fields{
-        m_deviceId,
+        m_identity.deviceId(),
         now().toString(QStringLiteral("yyyy-MM-dd hh:mm")),
         samUid(),
         barcode->firmware(),

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class DeviceIdentity;
+
 namespace manager {
 class Board;
 class Network;
@@ -78,9 +80,10 @@ public:
     // Source of the current local date-time; tests pin it to check the report's dates.
     using Clock = std::function<QDateTime()>;
 
-    Diagnostics(const QString &deviceId, manager::Board &board, manager::Network &network,
+    // The serial number is read from the identity whenever a report is made.
+    Diagnostics(const DeviceIdentity &identity, manager::Board &board, manager::Network &network,
                 manager::Validator &validator, QObject *parent = nullptr);
-    Diagnostics(const QString &deviceId, manager::Board &board, manager::Network &network,
+    Diagnostics(const DeviceIdentity &identity, manager::Board &board, manager::Network &network,
                 manager::Validator &validator, const Paths &paths, Clock clock = Clock(),
                 QObject *parent = nullptr);
 
@@ -187,7 +190,7 @@ private:
     QString boardFirmware() const;
     QDateTime now() const;
 
-    const QString &m_deviceId;
+    const DeviceIdentity &m_identity;
     manager::Board &m_board;
     manager::Network &m_network;
     manager::Validator &m_validator;

@@ -7,7 +7,9 @@
 #include "app/config.h"
 #include "app/logger.h"
 #include "app/resources.h"
+#include "app/secrets.h"
 #include "controller/guimanager.h"
+#include "controller/settingtable.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,6 +115,7 @@ private slots:
     void maintenanceBarcodeRefusesWhatItCannotSend();
     void secretsNeverLogged_data();
     void secretsNeverLogged();
+    void settingTableHoldsTogether();
 
 private:
     void startController(bool withDeviceId = true);
@@ -948,6 +951,27 @@ void TestGUIManager::secretsNeverLogged()
     // Peers may read the PIN on /config; only the log is kept from it.
     QCOMPARE(m_service->lastJson(Ui + "/config").value("gui").toObject().value("settingsPin").toString(),
              QStringLiteral("7391"));
+}
+
+
+// Each row's default passes its own check, a secret row is masked in every payload logged, and
+// each reaction is reached by a key the store holds.
+void TestGUIManager::settingTableHoldsTogether()
+{
+    QStringList known{settingtable::key::BridgeBase};
+    for (const settingtable::Setting &row : settingtable::settings()) {
+        known << row.key;
+        QVERIFY2(settingtable::accepts(row.key, QJsonValue::fromVariant(row.value)), qPrintable(row.key));
+        const QJsonObject member{{row.key.section('/', 1), "Plain-Value-7"}};
+        const QByteArray payload = QJsonDocument(QJsonObject{{row.key.section('/', 0, 0), member}}).toJson();
+        QVERIFY2(secrets::maskedPayload(payload).contains("Plain-Value-7") != row.secret, qPrintable(row.key));
+    }
+    for (const QString &reaction : GUIManager::reactionKeys()) {
+        const bool group = reaction.endsWith('/');
+        QVERIFY2(std::any_of(known.cbegin(), known.cend(),
+                             [&](const QString &key) { return group ? key.startsWith(reaction) : key == reaction; }),
+                 qPrintable(reaction));
+    }
 }
 
 QTEST_MAIN(TestGUIManager)

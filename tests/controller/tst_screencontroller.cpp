@@ -90,10 +90,9 @@ void TestScreenController::rules()
     QFETCH(Event, event);
     QFETCH(int, deny);
 
-    ScreenController controller;
+    ScreenController controller([&ignition] { return ignition; });
     controller.setDeviceIdPresent(deviceId);
     controller.setSessionOpen(session);
-    controller.setIgnition(ignition);
     controller.setValidatorReason(QStringLiteral("#0004"), QStringLiteral("RFID is not operational"));
     controller.setMessage(QString());
     if (event != Event::Status)
@@ -117,7 +116,7 @@ void TestScreenController::rules()
         controller.setMaintenanceScreen();
         break;
     case Event::IgnitionSwitched:
-        controller.ignitionSwitched();
+        controller.setIgnition(ignition);
         break;
     case Event::GoingDown:
         controller.goingDown(QStringLiteral("Rebooting"));

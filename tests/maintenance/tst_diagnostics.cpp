@@ -3,6 +3,7 @@
 
 #include "app/config.h"
 #include "controller/guimanager.h"
+#include "maintenance/deviceidentity.h"
 #include "maintenance/diagnostics.h"
 #include "network/network.h"
 #include "services/board.h"
@@ -166,7 +167,9 @@ private:
     BrokerFixture m_broker;
     std::unique_ptr<QTemporaryDir> m_dir;
     Diagnostics::Paths m_paths;
-    QString m_deviceId;
+    // The serial number the diagnostics read, kept in the temporary folder.
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<DeviceIdentity> m_identity;
     manager::MqttClient m_offline;
 };
 
@@ -186,18 +189,22 @@ void TestDiagnostics::init()
     m_paths.reportDir = m_dir->filePath(QStringLiteral("reports"));
     QVERIFY(QDir().mkpath(m_paths.usbDevices));
     QVERIFY(QDir().mkpath(m_paths.reportDir));
-    m_deviceId.clear();
+    m_config = std::make_unique<Config>(m_dir->filePath(QStringLiteral("gui.conf")),
+                                        QVariantMap{{"gui/deviceId", m_dir->filePath(QStringLiteral("serialnumber"))}});
+    m_identity = std::make_unique<DeviceIdentity>(*m_config);
 }
 
 void TestDiagnostics::cleanup()
 {
+    m_identity.reset();
+    m_config.reset();
     m_dir.reset();
 }
 
 std::unique_ptr<BenchDiagnostics> TestDiagnostics::make(Proxies &proxies, const QString &deviceId)
 {
-    m_deviceId = deviceId;
-    return std::make_unique<BenchDiagnostics>(m_deviceId, proxies.board, proxies.network, proxies.validator,
+    m_identity->setDeviceId(deviceId);
+    return std::make_unique<BenchDiagnostics>(*m_identity, proxies.board, proxies.network, proxies.validator,
                                               m_paths, [] { return PinnedTime; });
 }
 
@@ -728,7 +735,7 @@ void TestDiagnostics::reportSeesDeviceIdSetLater()
 {
     Proxies proxies(m_offline);
     auto diagnostics = make(proxies);
-    m_deviceId = QStringLiteral("VAL-LATER-7");
+    m_identity->setDeviceId(QStringLiteral("VAL-LATER-7"));
 
     diagnostics->saveReport();
 

@@ -12,7 +12,14 @@ SettingsPane {
     title: "Display"
 
     readonly property var modes: ["auto", "manual"]
-    readonly property var angles: [0, 90, 180, 270]
+    // The panel's angles as the settings table takes them: 0, 90, 180, 270.
+    readonly property var angles: {
+        const step = manager.settingStep("gui/rotation")
+        let all = []
+        for (let angle = manager.settingMinimum("gui/rotation"); angle <= manager.settingMaximum("gui/rotation"); angle += step)
+            all.push(angle)
+        return all
+    }
     readonly property bool manual: board.displayBrightnessMode === "manual"
 
     Component.onCompleted: board.monitor(1000)
@@ -95,7 +102,7 @@ SettingsPane {
             ComboBox {
                 objectName: "rotationCombo"
                 width: Theme.comboWidth
-                model: ["0°", "90°", "180°", "270°"]
+                model: root.angles.map(angle => angle + "°")
                 currentIndex: root.angles.indexOf(manager.rotation)
                 onActivated: manager.rotation = root.angles[index]
             }
