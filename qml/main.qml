@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
+import com.orvo.screens 1.0
 import "."
 import "controls"
 
@@ -29,27 +30,40 @@ ApplicationWindow {
     locale: Qt.locale(manager.language)
 
     readonly property bool sideways: manager.rotation === 90 || manager.rotation === 270
-    property string currentScreen: "Busy"
+    // The page on screen, by its screen's name: the controller's screen (manager.screenId), or
+    // the card or ticket page that the other one switched to. That switch is a visual detail of
+    // the idle screen and stays here: the controller's screen stays what it chose.
+    property string currentScreen: manager.screenName(manager.screenId)
+    // The screen of the page on screen, -1 for a name of none.
+    readonly property int shownScreen: screenOf(currentScreen)
     // Set by the controller once the first frame is on the screen.
     property bool buildAllPages: false
     // True once every page of the table is built.
     property bool pagesBuilt: false
     readonly property var screenList: [
-        { name: "InitPage", source: "qrc:/qml/screens/InitPage.qml" },
-        { name: "Busy", source: "qrc:/qml/screens/Busy.qml" },
-        { name: "ScanCard", source: "qrc:/qml/screens/ScanCard.qml" },
-        { name: "ScanBarcode", source: "qrc:/qml/screens/ScanBarcode.qml" },
-        { name: "ScanScreens", source: "qrc:/qml/screens/ScanScreens.qml" },
-        { name: "Valid", source: "qrc:/qml/screens/Valid.qml" },
-        { name: "Invalid", source: "qrc:/qml/screens/Invalid.qml" },
-        { name: "AlreadyValid", source: "qrc:/qml/screens/AlreadyValid.qml" },
-        { name: "Retry", source: "qrc:/qml/screens/Retry.qml" },
-        { name: "OutOfOrder", source: "qrc:/qml/screens/OutOfOrder.qml" },
-        { name: "OutOfService", source: "qrc:/qml/screens/OutOfService.qml" },
-        { name: "ScreenSaver", source: "qrc:/qml/screens/ScreenSaver.qml" },
-        { name: "Settings", source: "qrc:/qml/screens/settings/Main.qml" },
-        { name: "Login", source: "qrc:/qml/screens/settings/Login.qml" }
+        { screen: Screens.InitPage, source: "qrc:/qml/screens/InitPage.qml" },
+        { screen: Screens.Busy, source: "qrc:/qml/screens/Busy.qml" },
+        { screen: Screens.ScanCard, source: "qrc:/qml/screens/ScanCard.qml" },
+        { screen: Screens.ScanBarcode, source: "qrc:/qml/screens/ScanBarcode.qml" },
+        { screen: Screens.ScanScreens, source: "qrc:/qml/screens/ScanScreens.qml" },
+        { screen: Screens.Valid, source: "qrc:/qml/screens/Valid.qml" },
+        { screen: Screens.Invalid, source: "qrc:/qml/screens/Invalid.qml" },
+        { screen: Screens.AlreadyValid, source: "qrc:/qml/screens/AlreadyValid.qml" },
+        { screen: Screens.Retry, source: "qrc:/qml/screens/Retry.qml" },
+        { screen: Screens.OutOfOrder, source: "qrc:/qml/screens/OutOfOrder.qml" },
+        { screen: Screens.OutOfService, source: "qrc:/qml/screens/OutOfService.qml" },
+        { screen: Screens.ScreenSaver, source: "qrc:/qml/screens/ScreenSaver.qml" },
+        { screen: Screens.Settings, source: "qrc:/qml/screens/settings/Main.qml" },
+        { screen: Screens.Login, source: "qrc:/qml/screens/settings/Login.qml" }
     ]
+
+    function screenOf(name) {
+        for (var i = 0; i < screenList.length; ++i) {
+            if (manager.screenName(screenList[i].screen) === name)
+                return screenList[i].screen
+        }
+        return -1
+    }
 
     onBuildAllPagesChanged: {
         if (buildAllPages)
@@ -90,9 +104,10 @@ ApplicationWindow {
             model: root.screenList
 
             delegate: Loader {
-                readonly property bool current: root.currentScreen === modelData.name
+                readonly property string name: manager.screenName(modelData.screen)
+                readonly property bool current: root.currentScreen === name
 
-                objectName: modelData.name + "Loader"
+                objectName: name + "Loader"
                 anchors.fill: parent
                 active: false
                 asynchronous: false
@@ -110,10 +125,10 @@ ApplicationWindow {
                         active = true
                 }
 
-                // The scan pages switch between each other here, without the controller.
+                // The card and ticket pages switch between each other here, without the controller.
                 onLoaded: {
                     if (item.screenRequested)
-                        item.screenRequested.connect(function (name) { root.currentScreen = name })
+                        item.screenRequested.connect(function (screen) { root.currentScreen = manager.screenName(screen) })
                 }
             }
         }
@@ -123,7 +138,7 @@ ApplicationWindow {
             anchors.top: parent.top
             anchors.left: parent.left
             anchors.right: parent.right
-            visible: root.currentScreen !== "Settings" && root.currentScreen !== "ScreenSaver"
+            visible: root.shownScreen !== Screens.Settings && root.shownScreen !== Screens.ScreenSaver
             language: manager.language
             onFlagClicked: manager.language = manager.language === "el_GR" ? "en_IE" : "el_GR"
             onMagicButtonPressed: manager.setMaintenanceScreen()
@@ -159,8 +174,9 @@ ApplicationWindow {
         target: manager
 
         function onScreenChanged() {
-            console.info("[QML] Screen changed : " + manager.screen)
-            root.currentScreen = manager.screen
+            var name = manager.screenName(manager.screenId)
+            console.info("[QML] Screen changed : " + name)
+            root.currentScreen = name
         }
 
         function onErrorOccured(error) {

@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import com.orvo.ticketing.transaction 1.0
 import ".."
 import "format.js" as Format
 
@@ -13,7 +14,7 @@ Item {
     property var type
     property var details
     property var locale
-    // Stored journeys (16) and stored value (15) are shown only on a first validation.
+    // StoredJourneysC and StoredValueB are shown only on a first validation.
     property bool showFirstValidationTypes: false
 
     property string remainingText
@@ -35,24 +36,24 @@ Item {
         var type = typeof root.type === "number" ? root.type : -1
         var remaining = [remainingText, Format.period(value("transferRemainingMin"), unitWords), true]
         switch (type) {
-        case 0:
+        case Transaction.BarcodeTicket:
             return remaining.concat([null, "", false])
-        case 16:
-        case 15:
+        case Transaction.StoredJourneysC:
+        case Transaction.StoredValueB:
             if (!showFirstValidationTypes)
                 return null
-            return type === 16 ? remaining.concat([tripsText, Format.count(value("remaining")), true])
+            return type === Transaction.StoredJourneysC ? remaining.concat([tripsText, Format.count(value("remaining")), true])
                                : [deductedText, Format.currency(value("deducted"), locale), false,
                                   balanceText, Format.currency(value("remaining"), locale), false]
-        case 5:
-        case 12:
+        case Transaction.StoredJourneys:
+        case Transaction.StoredJourneysB:
             return remaining.concat([tripsText, Format.count(value("remaining")), true])
-        case 14:
+        case Transaction.ElectronicPurse:
             return remaining.concat([balanceText, Format.currency(value("remaining"), locale), false])
-        case 8:
+        case Transaction.PeriodPass:
             return [remainingText, Format.period(value("remaining"), unitWords), true,
                     expiresText, Format.date(value("expires"), locale, Theme.expiryDateFormat), true]
-        case 2:
+        case Transaction.StoredValue:
             return [deductedText, Format.currency(value("deducted"), locale), false,
                     balanceText, Format.currency(value("remaining"), locale), false]
         }

@@ -1,17 +1,18 @@
 .pragma library
+.import com.orvo.validation 1.0 as Service
 
 // Colour names for the values the settings pages show ("green", "red", "amber", "grey", or ""
 // for the page's plain colour; Theme.statusColor turns a name into a colour). The checks the
 // technician's typing must pass are the objects' own, shared with the maintenance barcode.
 
-// The validation service's status, and the reason beside it.
+// The validation service's status (validatorManager.statusId), and the reason beside it.
 function validator(status) {
     switch (status) {
-    case "offline":
+    case Service.Validator.Offline:
         return "red"
-    case "init":
-    case "out-of-service":
-    case "degraded":
+    case Service.Validator.Init:
+    case Service.Validator.OutOfService:
+    case Service.Validator.Degraded:
         return "amber"
     }
     return "green"

@@ -1,4 +1,5 @@
 import QtQuick 2.15
+import com.orvo.screens 1.0
 import ".."
 import "../controls"
 
@@ -7,8 +8,8 @@ Item {
     id: root
     objectName: "scanBarcodePage"
 
-    // Asks the window for another page without telling the controller.
-    signal screenRequested(string name)
+    // Asks the window for the other scan page, a visual detail the controller does not follow.
+    signal screenRequested(int screen)
 
     ScanPage {
         anchors.fill: parent
@@ -18,6 +19,6 @@ Item {
         text: manager.dynTr + qsTr("SCAN YOUR\nTICKET")
         buttonText: manager.dynTr + qsTr("SCAN\nCARD")
         buttonIcon: "qrc:/qml/images/Icons/nfc.svg"
-        onSwitchPressed: root.screenRequested("ScanCard")
+        onSwitchPressed: root.screenRequested(Screens.ScanCard)
     }
 }

@@ -45,22 +45,9 @@ const QString &ValidSound = tones::Valid;
 const QString &InvalidSound = tones::Invalid;
 const QString TranslationFile = QStringLiteral(":/qml/translations/Tessivo_el_GR.qm");
 
-// How long a result page stays before the idle screen returns.
-constexpr int ResultScreenMs = 3000;
-// Time to type the PIN before the login page gives up.
-constexpr int LoginScreenMs = 15000;
-// Reboot, shutdown and exit pages; the system normally goes away before this ends.
-constexpr int GoingDownScreenMs = 30000;
 // The first page while the services report in.
 constexpr int StartupScreenMs = 10000;
 
-// The longest interval a timer is armed with (about 23 days), leaving room in its millisecond
-// range for its own rounding.
-constexpr qint64 LongestTimerMs = 2000000000;
-
-// Deny reasons that mean "validated already" rather than "refused".
-constexpr int TicketAlreadyValidated = 103;
-constexpr int CardAlreadyValidated = 207;
 
 QString maskedJson(QVariantMap changes)
 {
@@ -81,6 +68,7 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     , m_network(m_mqtt, config.get(Key::TopicNetwork).toString())
     , m_update(m_mqtt, config.get(Key::TopicDevice).toString())
     , m_clock(m_mqtt, config.get(Key::TopicDevice).toString())
+    , m_screens([this] { return m_board.ignition(); })
     , m_session(config)
     , m_eventLog(config, eventLogFile)
     , m_identity(config)
@@ -91,8 +79,8 @@ GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     , m_remoteConfig(config, m_mqtt, m_session, m_brokerTrial)
 {
     m_rootContext = m_engine.rootContext();
-    m_screenTimer.setSingleShot(true);
-    m_displayOffTimer.setSingleShot(true);
+    connect(&m_screens, &manager::ScreenController::screenChanged, this, &GUIManager::screenChanged);
+    connect(&m_screens, &manager::ScreenController::messageChanged, this, &GUIManager::messageChanged);
     connect(&m_identity, &DeviceIdentity::deviceIdChanged, this, &GUIManager::deviceIdChanged);
     connect(&m_identity, &DeviceIdentity::saveFailed, this, &GUIManager::errorOccured);
 
@@ -161,6 +149,10 @@ void GUIManager::initQml()
     qmlRegisterType<Transaction>("com.orvo.ticketing.transaction", 1, 0, "Transaction");
     qmlRegisterType<manager::Connection>("com.orvo.network.connection", 1, 0, "Connection");
     qmlRegisterType<IPv4>("com.orvo.network.ipv4", 1, 0, "IPv4");
+    qmlRegisterUncreatableMetaObject(manager::screens::staticMetaObject, "com.orvo.screens", 1, 0, "Screens",
+                                     QStringLiteral("Screens is an enumeration"));
+    qmlRegisterUncreatableType<manager::Validator>("com.orvo.validation", 1, 0, "Validator",
+                                                   QStringLiteral("The validator is the controller's"));
 
     m_rootContext->setContextProperty(QStringLiteral("manager"), this);
     m_rootContext->setContextProperty(QStringLiteral("board"), &m_board);
@@ -170,9 +162,9 @@ void GUIManager::initQml()
     m_rootContext->setContextProperty(QStringLiteral("network"), &m_network);
     m_rootContext->setContextProperty(QStringLiteral("validatorManager"), &m_validator);
 
-    connect(&m_screenTimer, &QTimer::timeout, this, &GUIManager::onScreenTimeout);
-
-    setScreen(QStringLiteral("Busy"), StartupScreenMs);
+    m_screens.setDeviceIdPresent(!deviceId().isEmpty());
+    m_screens.setShowErrorDesc(showErrorDesc());
+    m_screens.setScreen(manager::screens::Screen::Busy, StartupScreenMs);
     setMessage(tr("Initializing"));
 }
 
@@ -201,11 +193,13 @@ void GUIManager::initMqtt()
 
 void GUIManager::initManagers()
 {
-    connect(&m_validator, &manager::Validator::statusChanged, this, &GUIManager::onValidatorStatusChanged);
+    connect(&m_validator, &manager::Validator::statusChanged, this,
+            [this] { m_screens.setValidatorStatus(m_validator.statusId()); });
     connect(&m_validator, &manager::Validator::cardDetected, this, &GUIManager::onCardDetected);
     connect(&m_validator, &manager::Validator::cardRemoved, this, &GUIManager::onCardRemoved);
-    connect(&m_validator, &manager::Validator::cardRetry, this, &GUIManager::onCardRetry);
-    connect(&m_validator, &manager::Validator::reasonChanged, this, &GUIManager::onValidatorReasonChanged);
+    connect(&m_validator, &manager::Validator::cardRetry, &m_screens, &manager::ScreenController::cardRetry);
+    connect(&m_validator, &manager::Validator::reasonChanged, this,
+            [this] { m_screens.setValidatorReason(m_validator.reasonCode(), m_validator.reason()); });
     connect(&m_validator, &manager::Validator::ticketValidated, this, &GUIManager::onTicketValidated);
     connect(&m_validator, &manager::Validator::maintenanceBarcodeScanned, &m_maintenanceBarcode,
             &MaintenanceBarcode::onScanned);
@@ -213,14 +207,38 @@ void GUIManager::initManagers()
             &GUIManager::barcodeConfigurationApplied);
     connect(&m_maintenanceBarcode, &MaintenanceBarcode::configurationFailed, this,
             &GUIManager::barcodeConfigurationFailed);
-    connect(&m_power, &PowerControl::ignitionChanged, this, &GUIManager::onIgnitionChanged);
+    connect(&m_power, &PowerControl::ignitionChanged, &m_screens, &manager::ScreenController::setIgnition);
     connect(&m_session, &SessionManager::accessGranted, this, &GUIManager::settingsAccessGranted);
+    // After the scene heard of it: the PIN page's own line comes before the change of page.
+    connect(&m_session, &SessionManager::accessGranted, this, [this] {
+        m_screens.setSessionOpen(m_session.sessionActive());
+        m_screens.loginSucceeded();
+    });
     connect(&m_session, &SessionManager::accessDenied, this, &GUIManager::settingsAccessDenied);
-    connect(&m_session, &SessionManager::expired, this, &GUIManager::setIdleScreen);
+    connect(&m_session, &SessionManager::expired, &m_screens, &manager::ScreenController::setIdleScreen);
     connect(&m_session, &SessionManager::sessionActiveChanged, this, &GUIManager::onSessionActiveChanged);
     connect(&m_session, &SessionManager::lockedChanged, this, &GUIManager::onSessionLockedChanged);
-    connect(&m_displayOffTimer, &QTimer::timeout, this, &GUIManager::onDisplayOffTimeout);
-    connect(this, &GUIManager::screenChanged, this, &GUIManager::onScreenChanged);
+    connect(this, &GUIManager::deviceIdChanged, this, [this] { m_screens.setDeviceIdPresent(!deviceId().isEmpty()); });
+    connect(&m_screens, &manager::ScreenController::readersRequested, this, [this](bool on) {
+        if (on) {
+            m_validator.enableRfid();
+            m_validator.enableBarcode();
+        } else {
+            m_validator.disableRfid();
+            m_validator.disableBarcode();
+        }
+    });
+    connect(&m_screens, &manager::ScreenController::toneRequested, this,
+            [this](bool valid) { m_inspector.audioPlay(valid ? ValidSound : InvalidSound); });
+    connect(&m_screens, &manager::ScreenController::displayPowerRequested, this,
+            [this](bool on) { m_board.setPeripheralPower(QStringLiteral("display"), on); });
+    connect(&m_board, &manager::Board::peripheralPowerChanged, this, [this](const QString &peripheral, bool on) {
+        if (peripheral == QLatin1String("display"))
+            m_screens.setDisplayPowered(on);
+    });
+    connect(this, &GUIManager::displayOffMinChanged, this, [this] { m_screens.setDisplayOffMinutes(displayOffMin()); });
+    // From here on the display follows the page; the start-up page came before the board did.
+    m_screens.setDisplayOffMinutes(displayOffMin());
     connect(&m_inspector, &manager::Inspector::systemRebootStarted, this, &GUIManager::onSystemRebootStarted);
     connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this, &GUIManager::onSystemShutdownStarted);
 }
@@ -255,103 +273,47 @@ void GUIManager::onMqttError(const QString &error)
 
 void GUIManager::setMessage(const QString &message)
 {
-    if (m_message == message)
-        return;
-    m_message = message;
-    emit messageChanged();
+    m_screens.setMessage(message);
+}
+
+QString GUIManager::screenName(int screen) const
+{
+    return manager::screens::name(manager::screens::Screen(screen));
 }
 
 void GUIManager::setScreen(const QString &value)
 {
-    if (m_screen == value)
+    manager::screens::Screen screen;
+    if (!manager::screens::fromName(value, &screen)) {
+        qWarning().noquote().nospace() << Tag << "WARN: Unknown screen : " << value;
         return;
-    qInfo().noquote().nospace() << Tag << "Setting screen : " << value;
-    m_screen = value;
-    m_screenTimer.stop();
-    emit screenChanged();
+    }
+    m_screens.setScreen(screen);
 }
 
 void GUIManager::setScreen(const QString &value, int timeout)
 {
-    qInfo().noquote().nospace() << Tag << "Setting screen : " << value << " (timeout=" << timeout << " msec)";
-    m_screenTimer.start(timeout);
-    m_screen = value;
-    emit screenChanged();
-}
-
-void GUIManager::onScreenTimeout()
-{
-    qInfo().noquote().nospace() << Tag << "Screen timeout : " << m_screen;
-    setIdleScreen();
+    manager::screens::Screen screen;
+    if (!manager::screens::fromName(value, &screen)) {
+        qWarning().noquote().nospace() << Tag << "WARN: Unknown screen : " << value;
+        return;
+    }
+    m_screens.setScreen(screen, timeout);
 }
 
 void GUIManager::setIdleScreen()
 {
-    m_screenTimer.stop();
-    if (deviceId().isEmpty()) {
-        setScreen(QStringLiteral("InitPage"));
-        return;
-    }
-    if (m_session.sessionActive())
-        return;
-
-    const QString status = m_validator.status();
-    if (status == QLatin1String("init")) {
-        setScreen(QStringLiteral("Busy"));
-        setMessage(tr("Please Wait"));
-    } else if (status == QLatin1String("out-of-service")) {
-        setScreen(QStringLiteral("OutOfService"));
-        m_validator.disableRfid();
-        m_validator.disableBarcode();
-    } else if (status == QLatin1String("online") || status == QLatin1String("degraded")) {
-        m_validator.enableRfid();
-        m_validator.enableBarcode();
-        setScreen(QStringLiteral("ScanScreens"));
-    } else {
-        setOutOfOrderScreen(validatorReason());
-        m_validator.disableRfid();
-        m_validator.disableBarcode();
-    }
-}
-
-QString GUIManager::validatorReason() const
-{
-    QString reason = m_validator.reasonCode();
-    if (showErrorDesc())
-        reason += QLatin1Char('\n') + m_validator.reason();
-    return reason;
+    m_screens.setIdleScreen();
 }
 
 void GUIManager::setOutOfOrderScreen(const QString &message)
 {
-    if (m_screen == QLatin1String("Login") || !m_board.ignition() || m_session.sessionActive())
-        return;
-    setScreen(QStringLiteral("OutOfOrder"));
-    setMessage(message);
+    m_screens.setOutOfOrderScreen(message);
 }
 
 void GUIManager::setMaintenanceScreen()
 {
-    if (m_session.sessionActive())
-        setScreen(QStringLiteral("Settings"));
-    else if (m_screen == QLatin1String("Login"))
-        setIdleScreen();
-    else
-        setScreen(QStringLiteral("Login"), LoginScreenMs);
-}
-
-void GUIManager::onValidatorStatusChanged()
-{
-    qInfo().noquote().nospace() << Tag << "Validator status changed : " << m_validator.status();
-    setIdleScreen();
-}
-
-void GUIManager::onValidatorReasonChanged()
-{
-    qWarning().noquote().nospace() << Tag << "Validator reason changed : " << m_validator.reasonCode() << " "
-                                   << m_validator.reason();
-    if (m_validator.status() != QLatin1String("init"))
-        setMessage(validatorReason());
+    m_screens.setMaintenanceScreen();
 }
 
 void GUIManager::onTicketValidated(const Transaction &transaction)
@@ -361,19 +323,7 @@ void GUIManager::onTicketValidated(const Transaction &transaction)
     // the result pages' texts) take most of this handler's time, and the passenger's tone does not
     // wait for either. The page still never shows the previous record: nothing is drawn before
     // this handler returns.
-    if (!m_session.sessionActive()) {
-        if (transaction.valid()) {
-            m_inspector.audioPlay(ValidSound);
-            setScreen(QStringLiteral("Valid"), ResultScreenMs);
-        } else if (transaction.denyReasonId() == TicketAlreadyValidated
-                   || transaction.denyReasonId() == CardAlreadyValidated) {
-            m_inspector.audioPlay(InvalidSound);
-            setScreen(QStringLiteral("AlreadyValid"), ResultScreenMs);
-        } else {
-            m_inspector.audioPlay(InvalidSound);
-            setScreen(QStringLiteral("Invalid"), ResultScreenMs);
-        }
-    }
+    m_screens.showResult(transaction);
 
     // The record lives only for this emission: the scene keeps the map.
     const QVariantMap map = transaction.toMap();
@@ -393,84 +343,32 @@ void GUIManager::onCardRemoved()
     qWarning().noquote().nospace() << Tag << "Validator card removed";
 }
 
-void GUIManager::onCardRetry()
-{
-    qWarning().noquote().nospace() << Tag << "Validator card retry";
-    if (m_session.sessionActive())
-        return;
-    m_inspector.audioPlay(InvalidSound);
-    setScreen(QStringLiteral("Retry"), ResultScreenMs);
-}
-
-void GUIManager::onScreenChanged()
-{
-    const int minutes = displayOffMin();
-    // 0 keeps the display lit; so does a negative value, which only a hand-edited file can hold.
-    if (minutes <= 0)
-        return;
-    if (m_screen == QLatin1String("OutOfOrder") || m_screen == QLatin1String("OutOfService")) {
-        qInfo().noquote().nospace() << Tag << "Staring Display OFF timer : " << minutes << " min(s)";
-        // The Display page allows 60 days, past a timer's millisecond range: worked out in 64
-        // bits and held at the longest interval a timer takes.
-        m_displayOffTimer.start(int(qMin<qint64>(qint64(minutes) * m_displayOffUnitMs, LongestTimerMs)));
-        return;
-    }
-    if (m_displayOffTimer.isActive()) {
-        qInfo().noquote().nospace() << Tag << "Stopping Display OFF timer.";
-        m_displayOffTimer.stop();
-    }
-    if (!m_board.peripheralPower(QStringLiteral("display"))) {
-        qInfo().noquote().nospace() << Tag << "Turning on Display.";
-        m_board.setPeripheralPower(QStringLiteral("display"), true);
-    }
-}
-
-void GUIManager::onDisplayOffTimeout()
-{
-    qWarning().noquote().nospace() << Tag << "WARN: Turning off Display due to inactivity.";
-    m_board.setPeripheralPower(QStringLiteral("display"), false);
-}
-
-// After the power side of the change: the event, the session's end, the shutdown scheduled.
-void GUIManager::onIgnitionChanged(bool on)
-{
-    if (on)
-        setIdleScreen();
-    else
-        setScreen(QStringLiteral("ScreenSaver"));
-}
-
 void GUIManager::shutdownRequest()
 {
-    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
-    setMessage(tr("Shutting down"));
+    m_screens.goingDown(tr("Shutting down"));
     m_power.shutdown();
 }
 
 void GUIManager::rebootRequest()
 {
-    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
-    setMessage(tr("Rebooting"));
+    m_screens.goingDown(tr("Rebooting"));
     m_power.reboot();
 }
 
 void GUIManager::exitRequest()
 {
-    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
-    setMessage(tr("Exiting"));
+    m_screens.goingDown(tr("Exiting"));
     m_power.exit();
 }
 
 void GUIManager::onSystemRebootStarted()
 {
-    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
-    setMessage(tr("Rebooting"));
+    m_screens.goingDown(tr("Rebooting"));
 }
 
 void GUIManager::onSystemShutdownStarted()
 {
-    setScreen(QStringLiteral("Busy"), GoingDownScreenMs);
-    setMessage(tr("Shutting down"));
+    m_screens.goingDown(tr("Shutting down"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -637,7 +535,7 @@ const QVector<GUIManager::SettingReaction> &GUIManager::settingReactions()
         {Key::Locale, [](GUIManager &m, const QVariantMap &changes) { m.setLanguage(changes.value(Key::Locale).toString()); }},
         {Key::ShowErrorDesc, [](GUIManager &m, const QVariantMap &changes) {
              qInfo().noquote().nospace() << Tag << "Show Error description changed : " << (changes.value(Key::ShowErrorDesc).toBool() ? "YES" : "NO");
-             m.setMessage(m.validatorReason());
+             m.m_screens.setShowErrorDesc(m.showErrorDesc());
              emit m.showErrorDescChanged();
          }},
         {Key::ScreenSaverBg, [](GUIManager &m, const QVariantMap &changes) {
@@ -763,6 +661,7 @@ void GUIManager::settingsLogoutRequest()
 
 void GUIManager::onSessionActiveChanged()
 {
+    m_screens.setSessionOpen(m_session.sessionActive());
     if (m_session.sessionActive()) {
         const User *user = m_session.user();
         m_eventLog.push(new EventLogin(user ? user->id : 0, user ? user->firstName : QString(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controller/brokertrial.h"
+#include "controller/screencontroller.h"
 #include "controller/remoteconfig.h"
 #include "controller/maintenancebarcode.h"
 #include "controller/powercontrol.h"
@@ -32,12 +33,15 @@ class QQmlContext;
 class Transaction;
 
 // The application's one central object: it owns the broker connection, every service proxy,
-// the maintenance session and the event log, chooses the screen the scene shows, and runs the
-// reactions to changed settings; its RemoteConfig speaks for the application on its own topics.
+// the maintenance session, the event log and the screen controller that chooses the page the
+// scene shows, and runs the reactions to changed settings; its RemoteConfig speaks for the
+// application on its own topics.
 class GUIManager : public QObject
 {
     Q_OBJECT
+    // The screen by name, for peers and tests; the scene reads `screenId`.
     Q_PROPERTY(QString screen READ screen WRITE setScreen NOTIFY screenChanged)
+    Q_PROPERTY(manager::screens::Screen screenId READ screenId NOTIFY screenChanged)
     Q_PROPERTY(QString deviceId READ deviceId WRITE setDeviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
     Q_PROPERTY(QString dynTr READ dynTr NOTIFY languageChanged)
@@ -67,11 +71,12 @@ public:
 
     void load();
 
-    QString screen() const { return m_screen; }
+    QString screen() const { return manager::screens::name(m_screens.screen()); }
+    manager::screens::Screen screenId() const { return m_screens.screen(); }
     QString deviceId() const { return m_identity.deviceId(); }
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
-    QString message() const { return m_message; }
+    QString message() const { return m_screens.message(); }
     bool showCursor() const;
     bool showErrorDesc() const;
     int displayOffMin() const;
@@ -112,7 +117,9 @@ public:
     // of the controller, in the order the reactions run.
     static QStringList reactionKeys();
 
-    QString validatorReason() const;
+    QString validatorReason() const { return m_screens.reasonMessage(); }
+    // The name of a screen of the enumeration, as the scene's page table knows its pages.
+    Q_INVOKABLE QString screenName(int screen) const;
 
     // The range of an integer setting ("gui/displayOffMin"), as the pages offer it and
     // "/config/set" accepts it.
@@ -133,7 +140,7 @@ public:
     BrokerTrial &brokerTrial() { return m_brokerTrial; }
 
     // Test seam: the display-off interval is minutes long in service.
-    void setDisplayOffUnitMs(int unitMs) { m_displayOffUnitMs = unitMs; }
+    void setDisplayOffUnitMs(int unitMs) { m_screens.setDisplayOffUnitMs(unitMs); }
 
 signals:
     void screenChanged();
@@ -171,16 +178,9 @@ public slots:
     void exitRequest();
 
 private slots:
-    void onScreenTimeout();
-    void onScreenChanged();
-    void onDisplayOffTimeout();
-    void onValidatorStatusChanged();
-    void onValidatorReasonChanged();
     void onTicketValidated(const Transaction &transaction);
     void onCardDetected(const QString &uid, const QString &type);
     void onCardRemoved();
-    void onCardRetry();
-    void onIgnitionChanged(bool on);
     void onSystemRebootStarted();
     void onSystemShutdownStarted();
     void onConfigChanged(const QVariantMap &changes);
@@ -201,9 +201,7 @@ private:
     // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
     bool updateRotation();
 
-    QString m_screen;
     QString m_language;
-    QString m_message;
     QQmlApplicationEngine m_engine;
     QQmlContext *m_rootContext = nullptr;
     QTranslator m_translator;
@@ -215,8 +213,7 @@ private:
     manager::Network m_network;
     manager::Update m_update;
     manager::Clock m_clock;
-    QTimer m_screenTimer;
-    QTimer m_displayOffTimer;
+    manager::ScreenController m_screens;
     SessionManager m_session;
     EventManager m_eventLog;
     DeviceIdentity m_identity;
@@ -227,5 +224,4 @@ private:
     RemoteConfig m_remoteConfig;
     bool m_translatorLoaded = false;
     int m_rotation = 0;
-    int m_displayOffUnitMs = 60 * 1000;
 };

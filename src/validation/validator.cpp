@@ -44,11 +44,7 @@ const QString BarcodeDisableTopic = QStringLiteral("orvo/barcode/disable");
 const QString RfidEnableTopic = QStringLiteral("orvo/rfid/enable");
 const QString RfidDisableTopic = QStringLiteral("orvo/rfid/disable");
 
-const QString Online = QStringLiteral("online");
-const QString Degraded = QStringLiteral("degraded");
-const QString Init = QStringLiteral("init");
-const QString Offline = QStringLiteral("offline");
-const QString OutOfService = QStringLiteral("out-of-service");
+using Status = Validator::Status;
 
 QJsonObject member(const QJsonObject &object, const char *name)
 {
@@ -164,7 +160,7 @@ void Validator::onMqttReceived(const QByteArray &data, const QString &topic)
 
 void Validator::onMqttDisconnected()
 {
-    setStatus(Offline);
+    setStatus(Status::Offline);
     setReason(QStringLiteral("MQTT Disconnected"), QStringLiteral("#0001"));
 }
 
@@ -183,7 +179,7 @@ void Validator::onStatusReceived(const QJsonObject &object)
     m_barcode.fromJson(member(device, "barcode"));
 
     if (!flag(object, "service")) {
-        setStatus(Offline);
+        setStatus(Status::Offline);
         setReason(QStringLiteral("BLM service down"), QStringLiteral("#0002"));
         return;
     }
@@ -193,12 +189,12 @@ void Validator::onStatusReceived(const QJsonObject &object)
 
     const QJsonObject state = member(object, "state");
     if (flag(state, "init")) {
-        setStatus(Init);
+        setStatus(Status::Init);
         setReason(QString(), QString());
         return;
     }
     if (!flag(state, "hasRfid")) {
-        setStatus(Offline);
+        setStatus(Status::Offline);
         if (m_rfid.state() == QLatin1String("Updating"))
             setReason(QStringLiteral("RFID firmware is updating"), QStringLiteral("#0003"));
         else
@@ -207,19 +203,19 @@ void Validator::onStatusReceived(const QJsonObject &object)
     }
     // A service that does not report its clock is taken as synchronised.
     if (state.contains(QLatin1String("hasNtp")) && !flag(state, "hasNtp")) {
-        setStatus(Offline);
+        setStatus(Status::Offline);
         setReason(QStringLiteral("NTP not synchronized"), QStringLiteral("#0007"));
         return;
     }
     if (!flag(state, "hasRoute")) {
-        setStatus(OutOfService);
+        setStatus(Status::OutOfService);
         setReason(QStringLiteral("No route"), QStringLiteral("#0006"));
         return;
     }
     const bool hasQr = flag(state, "hasQr");
     const bool hasObu = flag(state, "hasObu");
     if (hasQr && hasObu) {
-        setStatus(Online);
+        setStatus(Status::Online);
         setReason(QString(), QString());
         return;
     }
@@ -228,7 +224,7 @@ void Validator::onStatusReceived(const QJsonObject &object)
         missing << QStringLiteral("OBC lost");
     if (!hasQr)
         missing << QStringLiteral("Barcode not operational");
-    setStatus(Degraded);
+    setStatus(Status::Degraded);
     setReason(missing.join(QLatin1Char(',')), QStringLiteral("#0005"));
 }
 
@@ -316,11 +312,30 @@ void Validator::refreshConfig()
     m_client.publish(QByteArrayLiteral("{ }"), m_baseTopic + ConfigGetSuffix, 0, false);
 }
 
-void Validator::setStatus(const QString &status)
+QString Validator::statusText(Status status)
+{
+    switch (status) {
+    case Status::Init:
+        return QStringLiteral("init");
+    case Status::Online:
+        return QStringLiteral("online");
+    case Status::Degraded:
+        return QStringLiteral("degraded");
+    case Status::Offline:
+        return QStringLiteral("offline");
+    case Status::OutOfService:
+        return QStringLiteral("out-of-service");
+    case Status::Unknown:
+        break;
+    }
+    return QString();
+}
+
+void Validator::setStatus(Status status)
 {
     if (m_status == status)
         return;
-    qWarning().noquote().nospace() << Tag << "Validator status is : " << status;
+    qWarning().noquote().nospace() << Tag << "Validator status is : " << statusText(status);
     m_status = status;
     emit statusChanged();
 }

@@ -21,6 +21,8 @@ class Validator : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    // The same state, typed, for whatever compares it (the screen choice, the status colour).
+    Q_PROPERTY(Status statusId READ statusId NOTIFY statusChanged)
     Q_PROPERTY(QString reason READ reason NOTIFY reasonChanged)
     Q_PROPERTY(QString version READ version NOTIFY versionChanged)
     Q_PROPERTY(QString route READ route NOTIFY routeChanged)
@@ -30,9 +32,14 @@ class Validator : public QObject
     Q_PROPERTY(ValidatorRfid *rfid READ rfid NOTIFY rfidChanged)
 
 public:
+    // The service's operating state; `Unknown` until its first report (the text is then empty).
+    enum class Status { Unknown, Init, Online, Degraded, Offline, OutOfService };
+    Q_ENUM(Status)
+
     Validator(manager::MqttClient &client, const QString &baseTopic, QObject *parent = nullptr);
 
-    QString status() const { return m_status; }
+    QString status() const { return statusText(m_status); }
+    Status statusId() const { return m_status; }
     QString reason() const { return m_reason; }
     QString reasonCode() const { return m_reasonCode; }
     QString version() const { return m_version; }
@@ -42,6 +49,9 @@ public:
     ValidatorBarcode *barcode() { return &m_barcode; }
     ValidatorRfid *rfid() { return &m_rfid; }
 
+    // The state as the service's peers and the pages read it: "init", "online", "degraded",
+    // "offline", "out-of-service", or empty for `Unknown`.
+    static QString statusText(Status status);
     static QString mapCardType(int type);
     static QString mapRfidState(int state);
 
@@ -83,7 +93,7 @@ private:
     void onCardFoundReceived(const QJsonObject &object);
     void onScannedReceived(const QJsonObject &object);
 
-    void setStatus(const QString &status);
+    void setStatus(Status status);
     void setReason(const QString &reason, const QString &code);
     void setVersion(const QString &version);
     void setRoute(const QString &route);
@@ -91,7 +101,7 @@ private:
 
     manager::MqttClient &m_client;
     const QString m_baseTopic;
-    QString m_status;
+    Status m_status = Status::Unknown;
     QString m_reason;
     QString m_reasonCode;
     QString m_version;

@@ -552,9 +552,20 @@ void TestGUIManager::maintenanceButtonTwiceReturnsToIdle()
     QCOMPARE(m_manager->screen(), QStringLiteral("Login"));
     m_manager->setMaintenanceScreen();
     QCOMPARE(m_manager->screen(), QStringLiteral("ScanScreens"));
+    // The login's success alone opens the settings, with no page asking for them.
     m_manager->settingsLoginRequest("4826");
+    QCOMPARE(m_manager->screen(), QStringLiteral("Settings"));
     m_manager->setMaintenanceScreen();
     QCOMPARE(m_manager->screen(), QStringLiteral("Settings"));
+    // A name that is no screen is refused with one line, the screen unchanged.
+    LogCapture log;
+    QSignalSpy changes(m_manager.data(), &GUIManager::screenChanged);
+    m_manager->setScreen("Setings");
+    m_manager->setScreen("Valid ", 3000);
+    QCOMPARE(log.texts().filter("Unknown screen"),
+             QStringList({"[GUIManager] WARN: Unknown screen : Setings", "[GUIManager] WARN: Unknown screen : Valid "}));
+    QCOMPARE(m_manager->screen(), QStringLiteral("Settings"));
+    QCOMPARE(changes.count(), 0);
 }
 
 // A fault page left alone switches the display off; any other page switches it on again.

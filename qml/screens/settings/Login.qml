@@ -147,7 +147,6 @@ Item {
 
         function onSettingsAccessGranted() {
             console.info("[QML] Settings access granted")
-            manager.screen = "Settings"
         }
 
         function onSettingsAccessDenied() {

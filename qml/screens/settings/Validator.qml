@@ -14,7 +14,7 @@ SettingsPane {
     readonly property var rfid: validatorManager.rfid
     readonly property var barcode: validatorManager.barcode
     readonly property var sam: rfid ? rfid.sam : null
-    readonly property color statusColor: Theme.statusColor(Status.validator(validatorManager.status), Material.foreground)
+    readonly property color statusColor: Theme.statusColor(Status.validator(validatorManager.statusId), Material.foreground)
 
     function yesNo(value) {
         return value ? "Yes" : "No"
