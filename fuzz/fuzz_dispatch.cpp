@@ -1,5 +1,6 @@
-// Any payload on any topic a proxy reads, delivered straight to that proxy's dispatcher: the
-// first byte picks the topic, the rest is the payload. The topics are the proxies' own: each
+// Any payload on any topic a proxy reads, handed to that proxy's client as if from the broker
+// (the client routes it to the subscription it matches): the first byte picks the topic, the
+// rest is the payload. The topics are the proxies' own: each
 // proxy is made on a client of its own, and what it subscribed to there is its table (a "/#"
 // subscription stands for the topics its dispatcher reads below it). At the end, one line per
 // proxy and topic tells how often its handler was reached, then how many of them were.
@@ -25,7 +26,7 @@ struct Route
 {
     const char *proxy;
     manager::MqttClient *client;
-    QByteArray topic;
+    QString topic;
     unsigned long long reached = 0;
 };
 
@@ -55,9 +56,9 @@ void add(const char *proxy, manager::MqttClient &client, const QStringList &belo
                 std::abort();
             }
             for (const QString &topic : below)
-                routes->push_back({proxy, &client, topic.toUtf8()});
+                routes->push_back({proxy, &client, topic});
         } else {
-            routes->push_back({proxy, &client, filter.toUtf8()});
+            routes->push_back({proxy, &client, filter});
         }
     }
 }
@@ -66,7 +67,7 @@ void report()
 {
     size_t reached = 0;
     for (const Route &route : *routes) {
-        std::fprintf(stderr, "fuzz_dispatch: %s %s: %llu\n", route.proxy, route.topic.constData(), route.reached);
+        std::fprintf(stderr, "fuzz_dispatch: %s %s: %llu\n", route.proxy, qPrintable(route.topic), route.reached);
         reached += route.reached > 0;
     }
     std::fprintf(stderr, "fuzz_dispatch: %zu of %zu handler topics reached\n", reached, routes->size());
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Route &route = (*routes)[data[0] % routes->size()];
     ++route.reached;
     const QByteArray payload(reinterpret_cast<const char *>(data + 1), int(size - 1));
-    emit route.client->received(payload, route.topic);
+    route.client->deliver(payload, route.topic);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

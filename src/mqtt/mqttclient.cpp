@@ -122,6 +122,19 @@ int levelEnd(const QString &text, int from)
 }
 } // namespace
 
+namespace {
+QString literalPart(const QString &filter)
+{
+    int end = filter.size();
+    for (const QChar wildcard : {QLatin1Char('+'), QLatin1Char('#')}) {
+        const int at = filter.indexOf(wildcard);
+        if (at != -1 && at < end)
+            end = at;
+    }
+    return filter.left(end);
+}
+} // namespace
+
 bool topicMatches(const QString &filter, const QString &topic)
 {
     if (topic.startsWith(QLatin1Char('$')) && (filter.startsWith(QLatin1Char('+')) || filter.startsWith(QLatin1Char('#'))))
@@ -150,7 +163,7 @@ MqttClient::Subscription &MqttClient::hold(const QString &topic, uchar qos)
     auto held = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
                              [&topic](const Subscription &subscription) { return subscription.topic == topic; });
     if (held == m_subscriptions.end()) {
-        m_subscriptions.append({topic, qos, 0, nullptr, false, {}});
+        m_subscriptions.append({topic, literalPart(topic), qos, 0, nullptr, false, {}});
         held = m_subscriptions.end() - 1;
     } else if (held->qos == qos) {
         return *held;
@@ -322,9 +335,14 @@ void MqttClient::onReceived(const QByteArray &message, const QString &topic)
 void MqttClient::deliver(const QByteArray &data, const QString &topic)
 {
     // Matched first, handed on after: a receiver may subscribe or unsubscribe meanwhile.
+    // Most filters have no wildcard, and those compare whole (by length first).
     QVarLengthArray<QPointer<MqttSubscription>, 4> matched;
     for (const Subscription &subscription : qAsConst(m_subscriptions)) {
-        if (subscription.route && topicMatches(subscription.topic, topic))
+        if (!subscription.route)
+            continue;
+        const bool exact = subscription.literal.size() == subscription.topic.size();
+        if (exact ? subscription.topic == topic
+                  : topic.startsWith(subscription.literal) && topicMatches(subscription.topic, topic))
             matched.append(subscription.route);
     }
     for (const QPointer<MqttSubscription> &route : qAsConst(matched)) {

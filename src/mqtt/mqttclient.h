@@ -115,6 +115,8 @@ private:
     struct Subscription
     {
         QString topic;
+        // The part of the filter before its first wildcard; the whole filter when it has none.
+        QString literal;
         uchar qos = 0;
         // The connection it was last issued on: receivers of connected() may subscribe before
         // the client renews its list, and nothing goes out twice on one connection.
