@@ -3,7 +3,8 @@
 // rest is the payload. The topics are the proxies' own: each
 // proxy is made on a client of its own, and what it subscribed to there is its table (a "/#"
 // subscription stands for the topics its dispatcher reads below it). At the end, one line per
-// proxy and topic tells how often its handler was reached, then how many of them were.
+// proxy and topic tells how often the client's subscription brought it a message on that
+// topic, then how many of them were reached.
 #include "mqtt/mqttclient.h"
 #include "network/network.h"
 #include "services/board.h"
@@ -46,6 +47,16 @@ struct Proxies
 
 std::vector<Route> *routes = nullptr;
 
+// Counts what the client's subscription for `filter` brings on the topic of route `index`.
+void count(manager::MqttClient &client, const QString &filter, size_t index)
+{
+    QObject::connect(client.subscribe(filter, 0, nullptr), &manager::MqttSubscription::messageReceived,
+                     [index](const QByteArray &, const QString &topic) {
+                         Route &route = (*routes)[index];
+                         route.reached += topic == route.topic;
+                     });
+}
+
 void add(const char *proxy, manager::MqttClient &client, const QStringList &below = {})
 {
     for (const QString &filter : client.subscriptions()) {
@@ -55,10 +66,13 @@ void add(const char *proxy, manager::MqttClient &client, const QStringList &belo
                              qPrintable(filter));
                 std::abort();
             }
-            for (const QString &topic : below)
+            for (const QString &topic : below) {
                 routes->push_back({proxy, &client, topic});
+                count(client, filter, routes->size() - 1);
+            }
         } else {
             routes->push_back({proxy, &client, filter});
+            count(client, filter, routes->size() - 1);
         }
     }
 }
@@ -100,8 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)proxies;
     if (size == 0)
         return 0;
-    Route &route = (*routes)[data[0] % routes->size()];
-    ++route.reached;
+    const Route &route = (*routes)[data[0] % routes->size()];
     const QByteArray payload(reinterpret_cast<const char *>(data + 1), int(size - 1));
     route.client->deliver(payload, route.topic);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
