@@ -1,8 +1,10 @@
-// Any payload on any topic a proxy reads, delivered straight to that proxy's dispatcher: the
-// first byte picks the topic, the rest is the payload. The topics are the proxies' own: each
+// Any payload on any topic a proxy reads, handed to that proxy's client as if from the broker
+// (the client routes it to the subscription it matches): the first byte picks the topic, the
+// rest is the payload. The topics are the proxies' own: each
 // proxy is made on a client of its own, and what it subscribed to there is its table (a "/#"
 // subscription stands for the topics its dispatcher reads below it). At the end, one line per
-// proxy and topic tells how often its handler was reached, then how many of them were.
+// proxy and topic tells how often the client's subscription brought it a message on that
+// topic, then how many of them were reached.
 #include "mqtt/mqttclient.h"
 #include "network/network.h"
 #include "services/board.h"
@@ -25,7 +27,7 @@ struct Route
 {
     const char *proxy;
     manager::MqttClient *client;
-    QByteArray topic;
+    QString topic;
     unsigned long long reached = 0;
 };
 
@@ -45,6 +47,16 @@ struct Proxies
 
 std::vector<Route> *routes = nullptr;
 
+// Counts what the client's subscription for `filter` brings on the topic of route `index`.
+void count(manager::MqttClient &client, const QString &filter, size_t index)
+{
+    QObject::connect(client.subscribe(filter, 0, nullptr), &manager::MqttSubscription::messageReceived,
+                     [index](const QByteArray &, const QString &topic) {
+                         Route &route = (*routes)[index];
+                         route.reached += topic == route.topic;
+                     });
+}
+
 void add(const char *proxy, manager::MqttClient &client, const QStringList &below = {})
 {
     for (const QString &filter : client.subscriptions()) {
@@ -54,10 +66,13 @@ void add(const char *proxy, manager::MqttClient &client, const QStringList &belo
                              qPrintable(filter));
                 std::abort();
             }
-            for (const QString &topic : below)
-                routes->push_back({proxy, &client, topic.toUtf8()});
+            for (const QString &topic : below) {
+                routes->push_back({proxy, &client, topic});
+                count(client, filter, routes->size() - 1);
+            }
         } else {
-            routes->push_back({proxy, &client, filter.toUtf8()});
+            routes->push_back({proxy, &client, filter});
+            count(client, filter, routes->size() - 1);
         }
     }
 }
@@ -66,7 +81,7 @@ void report()
 {
     size_t reached = 0;
     for (const Route &route : *routes) {
-        std::fprintf(stderr, "fuzz_dispatch: %s %s: %llu\n", route.proxy, route.topic.constData(), route.reached);
+        std::fprintf(stderr, "fuzz_dispatch: %s %s: %llu\n", route.proxy, qPrintable(route.topic), route.reached);
         reached += route.reached > 0;
     }
     std::fprintf(stderr, "fuzz_dispatch: %zu of %zu handler topics reached\n", reached, routes->size());
@@ -99,10 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)proxies;
     if (size == 0)
         return 0;
-    Route &route = (*routes)[data[0] % routes->size()];
-    ++route.reached;
+    const Route &route = (*routes)[data[0] % routes->size()];
     const QByteArray payload(reinterpret_cast<const char *>(data + 1), int(size - 1));
-    emit route.client->received(payload, route.topic);
+    route.client->deliver(payload, route.topic);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

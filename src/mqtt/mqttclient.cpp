@@ -5,12 +5,14 @@
 #include <QDebug>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
 // One broker connection for the whole application. Subscriptions are kept in call order, one
 // entry per topic filter, and issued once on every (re)connection; publishing while not
-// connected drops the message.
+// connected drops the message. A message goes to the subscriptions whose filter matches its
+// topic, so each proxy sees only its own.
 
 namespace manager {
 
@@ -111,21 +113,97 @@ void MqttClient::disconnect()
         m_client->disconnectFromHost();
 }
 
-void MqttClient::subscribe(const QString &topic, uchar qos)
+namespace {
+// Where the level starting at `from` ends: at the next slash or at the end.
+int levelEnd(const QString &text, int from)
+{
+    const int slash = text.indexOf(QLatin1Char('/'), from);
+    return slash == -1 ? text.size() : slash;
+}
+} // namespace
+
+namespace {
+QString literalPart(const QString &filter)
+{
+    int end = filter.size();
+    for (const QChar wildcard : {QLatin1Char('+'), QLatin1Char('#')}) {
+        const int at = filter.indexOf(wildcard);
+        if (at != -1 && at < end)
+            end = at;
+    }
+    return filter.left(end);
+}
+} // namespace
+
+bool topicMatches(const QString &filter, const QString &topic)
+{
+    if (topic.startsWith(QLatin1Char('$')) && (filter.startsWith(QLatin1Char('+')) || filter.startsWith(QLatin1Char('#'))))
+        return false;
+    // Level by level, without splitting: this runs for every filter on every message.
+    int f = 0;
+    int t = 0;
+    while (f <= filter.size()) {
+        const int filterEnd = levelEnd(filter, f);
+        const QStringRef level = filter.midRef(f, filterEnd - f);
+        if (level == QLatin1String("#"))
+            return filterEnd == filter.size();
+        if (t > topic.size())
+            return false;
+        const int topicEnd = levelEnd(topic, t);
+        if (level != QLatin1String("+") && level != topic.midRef(t, topicEnd - t))
+            return false;
+        f = filterEnd + 1;
+        t = topicEnd + 1;
+    }
+    return t > topic.size();
+}
+
+MqttClient::Subscription &MqttClient::hold(const QString &topic, uchar qos)
 {
     auto held = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
                              [&topic](const Subscription &subscription) { return subscription.topic == topic; });
     if (held == m_subscriptions.end()) {
-        m_subscriptions.append({topic, qos, 0});
+        m_subscriptions.append({topic, literalPart(topic), qos, 0, nullptr, false, {}});
         held = m_subscriptions.end() - 1;
     } else if (held->qos == qos) {
-        return;
+        return *held;
     } else {
         held->qos = qos;
         held->issuedOn = 0;
     }
     if (m_client && m_client->state() == MqttTransport::Connected)
         issueSubscription(*held);
+    return *held;
+}
+
+void MqttClient::subscribe(const QString &topic, uchar qos)
+{
+    hold(topic, qos).held = true;
+}
+
+MqttSubscription *MqttClient::subscribe(const QString &topic, uchar qos, QObject *receiver)
+{
+    Subscription &subscription = hold(topic, qos);
+    if (!subscription.route)
+        subscription.route = new MqttSubscription(topic, this);
+    if (receiver && !subscription.receivers.contains(receiver))
+        subscription.receivers.append(receiver);
+    return subscription.route;
+}
+
+void MqttClient::unsubscribe(const QString &topic, QObject *receiver)
+{
+    const auto held = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
+                                   [&topic](const Subscription &subscription) { return subscription.topic == topic; });
+    if (held == m_subscriptions.end())
+        return;
+    held->receivers.removeAll(receiver);
+    held->receivers.removeAll(nullptr);
+    if (held->route && receiver)
+        held->route->disconnect(receiver);
+    if (held->held || !held->receivers.isEmpty())
+        return;
+    unsubscribe(topic);
 }
 
 QStringList MqttClient::subscriptions() const
@@ -142,6 +220,9 @@ void MqttClient::unsubscribe(const QString &topic)
                                    [&topic](const Subscription &subscription) { return subscription.topic == topic; });
     if (held == m_subscriptions.end())
         return;
+    // Later: a delivery under way may still be handing a message to it.
+    if (held->route)
+        held->route->deleteLater();
     m_subscriptions.erase(held);
     if (m_client && m_client->state() == MqttTransport::Connected) {
         qInfo().noquote().nospace() << Tag << "Unsubscribing from '" << topic << "'";
@@ -248,7 +329,27 @@ void MqttClient::onReceived(const QByteArray &message, const QString &topic)
 {
     if (QLoggingCategory::defaultCategory()->isDebugEnabled())
         qDebug().noquote().nospace() << Tag << "Received on topic: " << topic << "\n" << secrets::maskedPayload(message);
-    emit received(message, topic.toUtf8());
+    deliver(message, topic);
+}
+
+void MqttClient::deliver(const QByteArray &data, const QString &topic)
+{
+    // Matched first, handed on after: a receiver may subscribe or unsubscribe meanwhile.
+    // Most filters have no wildcard, and those compare whole (by length first).
+    QVarLengthArray<QPointer<MqttSubscription>, 4> matched;
+    for (const Subscription &subscription : qAsConst(m_subscriptions)) {
+        if (!subscription.route)
+            continue;
+        const bool exact = subscription.literal.size() == subscription.topic.size();
+        if (exact ? subscription.topic == topic
+                  : topic.startsWith(subscription.literal) && topicMatches(subscription.topic, topic))
+            matched.append(subscription.route);
+    }
+    for (const QPointer<MqttSubscription> &route : qAsConst(matched)) {
+        if (route)
+            emit route->messageReceived(data, topic);
+    }
+    emit received(data, topic.toUtf8());
 }
 
 QString MqttClient::errorText(MqttTransport::ClientError e) const

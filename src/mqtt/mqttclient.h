@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -13,10 +14,38 @@ class QTimer;
 
 namespace manager {
 
+// True when `topic` is one that the subscription `filter` asks for, by MQTT's rules: "+" stands
+// for one level, a final "#" for all that follow and the level above it, and a filter starting
+// with a wildcard does not reach the broker's own "$" topics.
+bool topicMatches(const QString &filter, const QString &topic);
+
+// The messages of one topic filter. The client owns it and keeps one for each filter however
+// many receivers hold it; each receiver connects messageReceived() with itself as context.
+class MqttSubscription : public QObject
+{
+    Q_OBJECT
+
+public:
+    QString topic() const { return m_topic; }
+
+signals:
+    void messageReceived(const QByteArray &data, const QString &topic);
+
+private:
+    friend class MqttClient;
+    explicit MqttSubscription(const QString &topic, QObject *parent)
+        : QObject(parent)
+        , m_topic(topic)
+    {
+    }
+
+    QString m_topic;
+};
+
 // The application's one connection to the broker. It keeps itself connected (a watchdog on
 // hung attempts, a reconnect at a fixed interval after every loss), remembers every
 // subscription (one entry per topic filter) to issue each once on every connection, and hands
-// on every message received.
+// each message received to the subscriptions whose filter matches it, then to received().
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -54,6 +83,14 @@ public slots:
     void subscribe(const QString &topic);
     // Forgets the filter, and tells the broker while connected.
     void unsubscribe(const QString &topic);
+    // The filter held as above, its messages for `receiver`: the returned subscription (the
+    // same for every receiver of one filter) brings each message whose topic it matches.
+    MqttSubscription *subscribe(const QString &topic, uchar qos, QObject *receiver);
+    // Lets `receiver` go of the filter; the broker is told when no one holds it any more.
+    void unsubscribe(const QString &topic, QObject *receiver);
+    // Hands a message on as if the broker had sent it: to each matching subscription, then to
+    // received().
+    void deliver(const QByteArray &data, const QString &topic);
     bool publish(const QByteArray &data, const QString &topic, uchar qos, bool retain);
     bool publish(const QByteArray &data, const QString &topic, uchar qos);
     bool publish(const QByteArray &data, const QString &topic);
@@ -78,11 +115,20 @@ private:
     struct Subscription
     {
         QString topic;
+        // The part of the filter before its first wildcard; the whole filter when it has none.
+        QString literal;
         uchar qos = 0;
         // The connection it was last issued on: receivers of connected() may subscribe before
         // the client renews its list, and nothing goes out twice on one connection.
         quint64 issuedOn = 0;
+        // Where its messages go; made for the first receiver.
+        QPointer<MqttSubscription> route;
+        // Held by a plain subscribe() without a receiver.
+        bool held = false;
+        QList<QPointer<QObject>> receivers;
     };
+
+    Subscription &hold(const QString &topic, uchar qos);
 
     void issueSubscription(Subscription &subscription);
     QString errorText(MqttTransport::ClientError e) const;

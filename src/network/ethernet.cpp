@@ -24,12 +24,16 @@ const char ManualMethod[] = "manual";
 const char Rule[] = "-------------------------";
 } // namespace
 
+const TopicRoute<Ethernet, Ethernet::Handler> Ethernet::Routes[] = {
+    {StateSuffix, &Ethernet::onStateReceived},
+    {ConfigSuffix, &Ethernet::onConfigReceived},
+};
+
 Ethernet::Ethernet(MqttClient &client, const QString &topic, QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_topic(topic + QLatin1String("/ethernet"))
 {
-    connect(&m_client, &MqttClient::received, this, &Ethernet::onMqttReceived);
     // Queued: the client renews its subscriptions right after announcing the connection, and
     // the requests must reach the broker after them, or the service's answers could outrun
     // our subscriptions to "/state" and "/config".
@@ -40,8 +44,8 @@ Ethernet::Ethernet(MqttClient &client, const QString &topic, QObject *parent)
 void Ethernet::subscribe()
 {
     qInfo().noquote().nospace() << Tag << "Subscribing to topics";
-    m_client.subscribe(m_topic + QLatin1String(StateSuffix), 0);
-    m_client.subscribe(m_topic + QLatin1String(ConfigSuffix), 0);
+    routes::subscribe(m_client, this, m_topic, Routes,
+                      {Tag, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError});
 }
 
 void Ethernet::setMethod(const QString &method)
@@ -102,19 +106,6 @@ bool Ethernet::save()
     request.insert(QStringLiteral("dns0"), manual ? m_config.dns0() : QString());
     request.insert(QStringLiteral("dns1"), manual ? m_config.dns1() : QString());
     return m_client.publish(requestBody(request), m_topic + QLatin1String("/config/set"), 0, false);
-}
-
-void Ethernet::onMqttReceived(const QByteArray &data, const QString &topic)
-{
-    if (!topic.contains(m_topic))
-        return;
-    QJsonObject json;
-    if (!parseJsonMessage(data, Tag, &json))
-        return;
-    if (topic == m_topic + QLatin1String(StateSuffix))
-        onStateReceived(json, topic);
-    else if (topic == m_topic + QLatin1String(ConfigSuffix))
-        onConfigReceived(json, topic);
 }
 
 void Ethernet::onStateReceived(const QJsonObject &json, const QString &topic)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
 #include "network/ipv4.h"
 
 #include <QJsonObject>
@@ -54,7 +55,6 @@ public slots:
     void reset();
     // True when the request went out to the broker.
     bool save();
-    void onMqttReceived(const QByteArray &data, const QString &topic);
 
 signals:
     void interfaceChanged();
@@ -67,6 +67,9 @@ signals:
     void configChanged();
 
 private:
+    using Handler = void (Ethernet::*)(const QJsonObject &json, const QString &topic);
+    static const TopicRoute<Ethernet, Handler> Routes[];
+
     void subscribe();
     void onStateReceived(const QJsonObject &json, const QString &topic);
     void onConfigReceived(const QJsonObject &json, const QString &topic);

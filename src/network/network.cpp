@@ -29,13 +29,18 @@ bool meansConnected(const QString &state)
 }
 } // namespace
 
+// The ethernet topics below the same base are the ethernet object's own.
+const TopicRoute<Network, Network::Handler> Network::Routes[] = {
+    {InfoSuffix, &Network::onInfoReceived},
+    {StatusSuffix, &Network::onStatusReceived},
+};
+
 Network::Network(MqttClient &client, const QString &topic, QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_topic(topic)
     , m_ethernet(new Ethernet(client, topic, this))
 {
-    connect(&m_client, &MqttClient::received, this, &Network::onMqttReceived);
     connect(&m_client, &MqttClient::connected, this, &Network::refresh);
     connect(&m_monitor, &QTimer::timeout, this, &Network::refresh);
     subscribe();
@@ -44,8 +49,8 @@ Network::Network(MqttClient &client, const QString &topic, QObject *parent)
 void Network::subscribe()
 {
     qInfo().noquote().nospace() << Tag << "Subscribing to topics";
-    m_client.subscribe(m_topic + QLatin1String(InfoSuffix), 0);
-    m_client.subscribe(m_topic + QLatin1String(StatusSuffix), 0);
+    routes::subscribe(m_client, this, m_topic, Routes,
+                      {Tag, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError});
 }
 
 void Network::refresh()
@@ -57,21 +62,6 @@ void Network::monitor(int msec)
 {
     if (setMonitorInterval(m_monitor, msec, Tag))
         refresh();
-}
-
-void Network::onMqttReceived(const QByteArray &data, const QString &topic)
-{
-    if (!topic.contains(m_topic))
-        return;
-    QJsonObject json;
-    if (!parseJsonMessage(data, Tag, &json))
-        return;
-    // Other topics under the base (the ethernet ones) were parsed above and are left to their
-    // owner.
-    if (topic == m_topic + QLatin1String(InfoSuffix))
-        onInfoReceived(json, topic);
-    else if (topic == m_topic + QLatin1String(StatusSuffix))
-        onStatusReceived(json, topic);
 }
 
 void Network::onInfoReceived(const QJsonObject &json, const QString &topic)

@@ -2,6 +2,7 @@
 
 #include "network/connection.h"
 #include "network/ethernet.h"
+#include "mqtt/topicroutes.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -36,7 +37,6 @@ public:
     Ethernet *ethernet() const { return m_ethernet; }
 
 public slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
     void refresh();
     void monitor(int msec);
 
@@ -51,6 +51,9 @@ signals:
     void ethernetChanged();
 
 private:
+    using Handler = void (Network::*)(const QJsonObject &json, const QString &topic);
+    static const TopicRoute<Network, Handler> Routes[];
+
     void subscribe();
     void onInfoReceived(const QJsonObject &json, const QString &topic);
     void onStatusReceived(const QJsonObject &json, const QString &topic);

@@ -91,12 +91,18 @@ QString jsonText(const QJsonValue &value)
 }
 } // namespace
 
+const TopicRoute<Board, Board::Handler> Board::Routes[] = {
+    {InfoSuffix, &Board::onInfoReceived},       {StatusSuffix, &Board::onStatusReceived},
+    {ConfigSuffix, &Board::onConfigReceived},   {DisplaySuffix, &Board::onDisplayReceived},
+    {PowerSuffix, &Board::onPowerReceived},     {AudioSuffix, &Board::onAudioReceived},
+    {EventSuffix, &Board::onEventReceived},
+};
+
 Board::Board(MqttClient &client, const QString &baseTopic, QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_baseTopic(baseTopic)
 {
-    connect(&m_client, &MqttClient::received, this, &Board::onMqttReceived);
     connect(&m_client, &MqttClient::connected, this, &Board::refresh);
     connect(&m_monitorTimer, &QTimer::timeout, this, &Board::refresh);
     subscribe();
@@ -172,9 +178,8 @@ bool Board::peripheralPower(const QString &peripheral) const
 void Board::subscribe()
 {
     qInfo().noquote().nospace() << Tag << "Subscribing to topics";
-    for (const char *suffix : {InfoSuffix, StatusSuffix, ConfigSuffix, DisplaySuffix, PowerSuffix, AudioSuffix,
-                               EventSuffix})
-        m_client.subscribe(m_baseTopic + QLatin1String(suffix), 0);
+    routes::subscribe(m_client, this, m_baseTopic, Routes,
+                      {Tag, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError});
 }
 
 void Board::publish(const QString &suffix, const QByteArray &payload)
@@ -286,33 +291,6 @@ void Board::setStatus(const QString &status)
     qInfo().noquote().nospace() << Tag << "Status changed : " << status;
     m_status = status;
     emit statusChanged();
-}
-
-void Board::onMqttReceived(const QByteArray &data, const QString &topic)
-{
-    if (!topic.contains(m_baseTopic))
-        return;
-    QJsonObject message;
-    if (!parseJsonMessage(data, Tag, &message, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError))
-        return;
-
-    using Handler = void (Board::*)(const QJsonObject &, const QString &);
-    static const struct
-    {
-        const char *suffix;
-        Handler handler;
-    } Handlers[] = {
-        {InfoSuffix, &Board::onInfoReceived},       {StatusSuffix, &Board::onStatusReceived},
-        {ConfigSuffix, &Board::onConfigReceived},   {DisplaySuffix, &Board::onDisplayReceived},
-        {PowerSuffix, &Board::onPowerReceived},     {EventSuffix, &Board::onEventReceived},
-        {AudioSuffix, &Board::onAudioReceived},
-    };
-    for (const auto &entry : Handlers) {
-        if (topic == m_baseTopic + QLatin1String(entry.suffix)) {
-            (this->*entry.handler)(message, topic);
-            return;
-        }
-    }
 }
 
 void Board::onInfoReceived(const QJsonObject &message, const QString &topic)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
+
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
@@ -84,10 +86,10 @@ signals:
     void peripheralsChanged();
     void delayShutdownForChanged();
 
-private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
-
 private:
+    using Handler = void (Board::*)(const QJsonObject &message, const QString &topic);
+    static const TopicRoute<Board, Handler> Routes[];
+
     void subscribe();
     void publish(const QString &suffix, const QByteArray &payload);
     void setStatus(const QString &status);

@@ -1,6 +1,5 @@
 #include "clock.h"
 
-#include "mqtt/jsonmessage.h"
 #include "mqtt/mqttclient.h"
 
 #include <QDebug>
@@ -26,6 +25,11 @@ constexpr int TimedatectlTimeoutMs = 5000;
 const QRegularExpression ZonePattern(QStringLiteral("Time zone:\\s(.+)\\s\\("));
 } // namespace
 
+const TopicRoute<Clock> Clock::Routes[] = {
+    {"/status", &Clock::onStatusReceived},
+    {"/config", &Clock::onConfigReceived},
+};
+
 Clock::Clock(MqttClient &client, const QString &baseTopic, QObject *parent)
     : Clock(client, baseTopic, QStringLiteral("timedatectl"), parent)
 {
@@ -44,9 +48,7 @@ Clock::Clock(MqttClient &client, const QString &baseTopic, const QString &timeda
     enqueue({Call::ListZones, {}});
     readTimezone();
     connect(&m_client, &MqttClient::connected, this, &Clock::refresh);
-    connect(&m_client, &MqttClient::received, this, &Clock::onMqttReceived);
-    m_client.subscribe(m_ntpTopic + QLatin1String("/status"), 0);
-    m_client.subscribe(m_ntpTopic + QLatin1String("/config"), 0);
+    routes::subscribe(m_client, this, m_ntpTopic, Routes, {Tag, EmptyPayload::IsError, ParseFailureDetail::RawPayload});
 }
 
 Clock::~Clock()
@@ -217,19 +219,6 @@ void Clock::refresh()
     readTimezone();
     m_client.publish(QByteArray(), m_ntpTopic + QLatin1String("/status/get"), 0, false);
     m_client.publish(QByteArray(), m_ntpTopic + QLatin1String("/config/get"), 0, false);
-}
-
-void Clock::onMqttReceived(const QByteArray &data, const QString &topic)
-{
-    if (!topic.contains(m_ntpTopic))
-        return;
-    QJsonObject message;
-    if (!parseJsonMessage(data, Tag, &message, EmptyPayload::IsError, ParseFailureDetail::RawPayload))
-        return;
-    if (topic.contains(QLatin1String("/ntp/status")))
-        onStatusReceived(message);
-    else if (topic.contains(QLatin1String("/ntp/config")))
-        onConfigReceived(message);
 }
 
 void Clock::setEnabled(bool enabled)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
+
 #include <QList>
 #include <QObject>
 #include <QProcess>
@@ -55,10 +57,9 @@ signals:
     void ntpEnabledChanged();
     void ntpSyncedChanged();
 
-private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
-
 private:
+    static const TopicRoute<Clock> Routes[];
+
     struct Call
     {
         enum Kind { ListZones, ReadZone, SetZone } kind;

@@ -14,9 +14,6 @@ namespace manager {
 
 namespace {
 const char Tag[] = "";
-const QLatin1String InfoSuffix("/info");
-const QLatin1String StatusSuffix("/status");
-const QLatin1String DataSuffix("/data");
 
 // The service writes its position values as decimal numbers in strings; anything else,
 // a JSON number included, reads as 0.
@@ -29,6 +26,12 @@ double telemetryValue(const QJsonObject &message, const char *name)
 }
 } // namespace
 
+const TopicRoute<GPSManager> GPSManager::Routes[] = {
+    {"/info", &GPSManager::onInfoReceived},
+    {"/status", &GPSManager::onStatusReceived},
+    {"/data", &GPSManager::onTelemetryReceived},
+};
+
 GPSManager::GPSManager(MqttClient &client, const QString &baseTopic, QObject *parent)
     : QObject(parent)
     , m_client(client)
@@ -37,8 +40,8 @@ GPSManager::GPSManager(MqttClient &client, const QString &baseTopic, QObject *pa
     qRegisterMetaType<manager::GPSManager::Info>();
     qRegisterMetaType<manager::GPSManager::Status>();
     qRegisterMetaType<manager::GPSManager::Telemetry>();
-    connect(&m_client, &MqttClient::received, this, &GPSManager::onMqttReceived);
-    m_client.subscribe(m_baseTopic + QLatin1String("/#"), 0);
+    connect(m_client.subscribe(m_baseTopic + QLatin1String("/#"), 0, this), &MqttSubscription::messageReceived, this,
+            &GPSManager::onMessageReceived);
 }
 
 bool GPSManager::enable()
@@ -51,24 +54,18 @@ bool GPSManager::disable()
     return m_client.publish(QByteArray(), m_baseTopic + QLatin1String("/disable"), 0, false);
 }
 
-void GPSManager::onMqttReceived(const QByteArray &data, const QString &topic)
+void GPSManager::onMessageReceived(const QByteArray &data, const QString &topic)
 {
-    if (!topic.contains(m_baseTopic))
-        return;
-    QJsonObject message;
-    if (!parseJsonMessage(data, Tag, &message, EmptyPayload::IsError, ParseFailureDetail::RawPayload))
-        return;
-    if (topic == m_baseTopic + InfoSuffix)
-        onInfoReceived(message);
-    else if (topic == m_baseTopic + StatusSuffix)
-        onStatusReceived(message);
-    else if (topic == m_baseTopic + DataSuffix)
-        onTelemetryReceived(message);
+    if (const TopicRoute<GPSManager> *route = routes::find(m_baseTopic, Routes, topic))
+        routes::handOn(this, *route, {Tag, EmptyPayload::IsError, ParseFailureDetail::RawPayload}, data, topic);
 }
 
 QStringList GPSManager::readTopics() const
 {
-    return {m_baseTopic + InfoSuffix, m_baseTopic + StatusSuffix, m_baseTopic + DataSuffix};
+    QStringList topics;
+    for (const TopicRoute<GPSManager> &route : Routes)
+        topics << route.fullTopic(m_baseTopic);
+    return topics;
 }
 
 void GPSManager::onInfoReceived(const QJsonObject &message)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
+
 #include <QDateTime>
 #include <QMetaType>
 #include <QObject>
@@ -69,9 +71,12 @@ signals:
     void telemetryChanged(const manager::GPSManager::Telemetry &data);
 
 private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
+    // Everything below the base arrives here; the table picks the topics read.
+    void onMessageReceived(const QByteArray &data, const QString &topic);
 
 private:
+    static const TopicRoute<GPSManager> Routes[];
+
     void onInfoReceived(const QJsonObject &message);
     void onStatusReceived(const QJsonObject &message);
     void onTelemetryReceived(const QJsonObject &message);

@@ -29,12 +29,21 @@ constexpr int PowerRequestDelayMs = 2000;
 constexpr qint64 LongestShutdownDelayMs = 2000000000;
 } // namespace
 
+// The statistics topics are subscribed for the service's sake but not interpreted.
+const TopicRoute<Inspector, Inspector::Handler> Inspector::Routes[] = {
+    {"/info", &Inspector::onInfoReceived},
+    {"/status", &Inspector::onStatusReceived},
+    {"/audio", &Inspector::onAudioReceived},
+    {"/stats/cpu", nullptr},
+    {"/stats/memory", nullptr},
+    {"/stats/disk", nullptr},
+};
+
 Inspector::Inspector(MqttClient &client, const QString &baseTopic, QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_baseTopic(baseTopic)
 {
-    connect(&m_client, &MqttClient::received, this, &Inspector::onMqttReceived);
     connect(&m_client, &MqttClient::connected, this, &Inspector::refresh);
     connect(&m_monitorTimer, &QTimer::timeout, this, &Inspector::refresh);
     connect(&m_shutdownTimer, &QTimer::timeout, this, &Inspector::onShutdownDue);
@@ -53,8 +62,8 @@ int Inspector::audioVolume() const
 void Inspector::subscribe()
 {
     qInfo().noquote().nospace() << Tag << "Subscribing to topics";
-    for (const char *suffix : {"/info", "/status", "/audio", "/stats/cpu", "/stats/memory", "/stats/disk"})
-        m_client.subscribe(m_baseTopic + QLatin1String(suffix), 0);
+    routes::subscribe(m_client, this, m_baseTopic, Routes,
+                      {Tag, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError});
 }
 
 void Inspector::publish(const QString &suffix, const QByteArray &payload)
@@ -147,22 +156,6 @@ void Inspector::setStatus(const QString &status)
     emit statusChanged();
 }
 
-void Inspector::onMqttReceived(const QByteArray &data, const QString &topic)
-{
-    if (!topic.contains(m_baseTopic))
-        return;
-    QJsonObject message;
-    if (!parseJsonMessage(data, Tag, &message, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError))
-        return;
-    // The statistics topics are subscribed for the service's sake but not interpreted.
-    if (topic == m_baseTopic + QLatin1String("/info"))
-        onInfoReceived(message, topic);
-    else if (topic == m_baseTopic + QLatin1String("/status"))
-        onStatusReceived(message, topic);
-    else if (topic == m_baseTopic + QLatin1String("/audio"))
-        onAudioReceived(message);
-}
-
 void Inspector::onInfoReceived(const QJsonObject &message, const QString &topic)
 {
     qInfo().noquote().nospace() << Tag << "Processing info topic " << topic;
@@ -178,7 +171,7 @@ void Inspector::onStatusReceived(const QJsonObject &message, const QString &topi
                                                                 : QStringLiteral("offline"));
 }
 
-void Inspector::onAudioReceived(const QJsonObject &message)
+void Inspector::onAudioReceived(const QJsonObject &message, const QString &)
 {
     const int volume = message.value(QStringLiteral("internal")).toObject().value(QStringLiteral("volume")).toInt();
     if (volume == audioVolume())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -56,10 +58,10 @@ signals:
     void systemRebootStarted();
     void systemShutdownStarted();
 
-private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
-
 private:
+    using Handler = void (Inspector::*)(const QJsonObject &message, const QString &topic);
+    static const TopicRoute<Inspector, Handler> Routes[];
+
     void subscribe();
     void publish(const QString &suffix, const QByteArray &payload);
     void setStatus(const QString &status);
@@ -67,7 +69,7 @@ private:
 
     void onInfoReceived(const QJsonObject &message, const QString &topic);
     void onStatusReceived(const QJsonObject &message, const QString &topic);
-    void onAudioReceived(const QJsonObject &message);
+    void onAudioReceived(const QJsonObject &message, const QString &topic);
 
     MqttClient &m_client;
     QString m_baseTopic;

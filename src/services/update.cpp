@@ -1,6 +1,5 @@
 #include "update.h"
 
-#include "mqtt/jsonmessage.h"
 #include "mqtt/mqttclient.h"
 
 #include <QDebug>
@@ -16,32 +15,48 @@ namespace manager {
 namespace {
 const char Tag[] = "[Update] ";
 
-const char Disconnected[] = "Disconnected";
-const char Checking[] = "Checking for updates";
-const char NoPending[] = "No pending updates";
-const char ReadyToInstall[] = "Ready to install";
-const char Downloading[] = "Downloading";
-const char Installing[] = "Installing";
-
 // A check the service does not answer ends here, with the versions already known.
 constexpr int CheckTimeoutMs = 5000;
 } // namespace
+
+const TopicRoute<Update> Update::Routes[] = {
+    {"/status", &Update::onDeviceStatusReceived},
+    {"/update/software/status", &Update::onUpdateStatusReceived},
+    {"/update/software/progress", &Update::onProgressReceived},
+    {"/update/software/progess", &Update::onProgressReceived},
+};
+
+QString Update::stateText(State state)
+{
+    switch (state) {
+    case Disconnected:
+        return QStringLiteral("Disconnected");
+    case Checking:
+        return QStringLiteral("Checking for updates");
+    case NoPending:
+        return QStringLiteral("No pending updates");
+    case ReadyToInstall:
+        return QStringLiteral("Ready to install");
+    case Downloading:
+        return QStringLiteral("Downloading");
+    case Installing:
+        return QStringLiteral("Installing");
+    }
+    return QString();
+}
 
 Update::Update(MqttClient &client, const QString &baseTopic, QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_baseTopic(baseTopic)
-    , m_status(QLatin1String(Disconnected))
     , m_checkInterval(CheckTimeoutMs)
 {
     m_checkTimer.setSingleShot(true);
-    connect(&m_client, &MqttClient::received, this, &Update::onMqttReceived);
     connect(&m_client, &MqttClient::connected, this, &Update::refresh);
     connect(&m_client, &MqttClient::disconnected, this, &Update::onMqttDisconnected);
     connect(&m_checkTimer, &QTimer::timeout, this, &Update::checkTimerExpired);
-    for (const char *suffix : {"/status", "/update/software/status", "/update/software/progress",
-                               "/update/software/progess"})
-        m_client.subscribe(m_baseTopic + QLatin1String(suffix), 0);
+    routes::subscribe(m_client, this, m_baseTopic, Routes,
+                      {Tag, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError});
 }
 
 void Update::refresh()
@@ -52,7 +67,7 @@ void Update::refresh()
 void Update::check()
 {
     qInfo().noquote().nospace() << Tag << "Checking for updates";
-    setStatus(QLatin1String(Checking));
+    setState(Checking);
     m_checkTimer.start(m_checkInterval);
     m_client.publish(QByteArray(), m_baseTopic + QLatin1String("/software/check"), 0, false);
 }
@@ -69,7 +84,7 @@ void Update::install()
 
 void Update::onMqttDisconnected()
 {
-    setStatus(QLatin1String(Disconnected));
+    setState(Disconnected);
 }
 
 void Update::checkTimerExpired()
@@ -80,23 +95,7 @@ void Update::checkTimerExpired()
 
 void Update::setStatusByPending()
 {
-    setStatus(QLatin1String(m_pending.isEmpty() ? NoPending : ReadyToInstall));
-}
-
-void Update::onMqttReceived(const QByteArray &data, const QString &topic)
-{
-    if (!topic.contains(m_baseTopic))
-        return;
-    QJsonObject message;
-    if (!parseJsonMessage(data, Tag, &message, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError))
-        return;
-    if (topic == m_baseTopic + QLatin1String("/status"))
-        onDeviceStatusReceived(message);
-    else if (topic == m_baseTopic + QLatin1String("/update/software/status"))
-        onUpdateStatusReceived(message);
-    else if (topic == m_baseTopic + QLatin1String("/update/software/progress")
-             || topic == m_baseTopic + QLatin1String("/update/software/progess"))
-        onProgressReceived(message);
+    setState(m_pending.isEmpty() ? NoPending : ReadyToInstall);
 }
 
 void Update::onDeviceStatusReceived(const QJsonObject &message)
@@ -129,14 +128,14 @@ void Update::onProgressReceived(const QJsonObject &message)
     // The service answered the check with work under way; its report decides the status.
     m_checkTimer.stop();
     // The service's download messages carry a slash; any other message reports the installation.
-    setStatus(QLatin1String(m_progressMessage.contains(QLatin1Char('/')) ? Downloading : Installing));
+    setState(m_progressMessage.contains(QLatin1Char('/')) ? Downloading : Installing);
 }
 
-void Update::setStatus(const QString &status)
+void Update::setState(State state)
 {
-    if (status == m_status)
+    if (state == m_state)
         return;
-    m_status = status;
+    m_state = state;
     emit statusChanged();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -13,6 +15,8 @@ class MqttClient;
 class Update : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(State state READ state NOTIFY statusChanged)
+    // The state as the settings page shows it.
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(QString current READ current NOTIFY currentChanged)
     Q_PROPERTY(QString pending READ pending NOTIFY pendingChanged)
@@ -20,9 +24,23 @@ class Update : public QObject
     Q_PROPERTY(int progressPercent READ progressPercent NOTIFY progressPercentChanged)
 
 public:
+    enum State {
+        Disconnected,   // no broker: nothing is known
+        Checking,       // a check was asked for and not answered yet
+        NoPending,      // the installed version is the newest known
+        ReadyToInstall, // a pending version waits for install()
+        Downloading,    // the service reports a download under way
+        Installing,     // the service reports an installation under way
+    };
+    Q_ENUM(State)
+
     Update(MqttClient &client, const QString &baseTopic, QObject *parent = nullptr);
 
-    QString status() const { return m_status; }
+    // The text shown (and logged) for a state.
+    static QString stateText(State state);
+
+    State state() const { return m_state; }
+    QString status() const { return stateText(m_state); }
     QString current() const { return m_current; }
     QString pending() const { return m_pending; }
     QString progressMessage() const { return m_progressMessage; }
@@ -46,12 +64,13 @@ signals:
     void installFinished();
 
 private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
     void onMqttDisconnected();
     void checkTimerExpired();
 
 private:
-    void setStatus(const QString &status);
+    static const TopicRoute<Update> Routes[];
+
+    void setState(State state);
     void setCurrent(const QString &current);
     void setPending(const QString &pending);
     void setProgressMessage(const QString &message);
@@ -64,7 +83,7 @@ private:
 
     MqttClient &m_client;
     QString m_baseTopic;
-    QString m_status;
+    State m_state = Disconnected;
     QString m_current;
     QString m_pending;
     QString m_progressMessage;

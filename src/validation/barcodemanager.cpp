@@ -16,26 +16,34 @@ namespace {
 
 const char Tag[] = "";
 
-const QString InfoSuffix = QStringLiteral("/info");
-const QString StatusSuffix = QStringLiteral("/status");
-const QString BarcodeSuffix = QStringLiteral("/barcode");
 const QString EnableSuffix = QStringLiteral("/enable");
 const QString DisableSuffix = QStringLiteral("/disable");
 
 } // namespace
+
+// Our own empty "/enable" and "/disable" commands come back through the "/#" subscription
+// and are not messages to us: only these are parsed.
+const TopicRoute<BarcodeManager> BarcodeManager::Routes[] = {
+    {"/info", &BarcodeManager::onInfoReceived},
+    {"/status", &BarcodeManager::onStatusReceived},
+    {"/barcode", &BarcodeManager::onBarcodeReceived},
+};
 
 BarcodeManager::BarcodeManager(MqttClient &client, const QString &baseTopic, QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_baseTopic(baseTopic)
 {
-    connect(&m_client, &MqttClient::received, this, &BarcodeManager::onMqttReceived);
-    m_client.subscribe(m_baseTopic + QStringLiteral("/#"), 0);
+    connect(m_client.subscribe(m_baseTopic + QStringLiteral("/#"), 0, this), &MqttSubscription::messageReceived, this,
+            &BarcodeManager::onMessageReceived);
 }
 
 QStringList BarcodeManager::readTopics() const
 {
-    return {m_baseTopic + InfoSuffix, m_baseTopic + StatusSuffix, m_baseTopic + BarcodeSuffix};
+    QStringList topics;
+    for (const TopicRoute<BarcodeManager> &route : Routes)
+        topics << route.fullTopic(m_baseTopic);
+    return topics;
 }
 
 bool BarcodeManager::enable()
@@ -48,28 +56,10 @@ bool BarcodeManager::disable()
     return m_client.publish(QByteArray(), m_baseTopic + DisableSuffix, 0, false);
 }
 
-void BarcodeManager::onMqttReceived(const QByteArray &data, const QString &topic)
+void BarcodeManager::onMessageReceived(const QByteArray &data, const QString &topic)
 {
-    if (!topic.contains(m_baseTopic))
-        return;
-    // Only the three topics we read are parsed: our own empty "/enable" and "/disable"
-    // commands come back through the "/#" subscription and are not messages to us.
-    const bool info = topic == m_baseTopic + InfoSuffix;
-    const bool status = topic == m_baseTopic + StatusSuffix;
-    const bool barcode = topic == m_baseTopic + BarcodeSuffix;
-    if (!info && !status && !barcode)
-        return;
-
-    QJsonObject object;
-    if (!parseJsonMessage(data, Tag, &object, EmptyPayload::IsError, ParseFailureDetail::RawPayload))
-        return;
-
-    if (info)
-        onInfoReceived(object);
-    else if (status)
-        onStatusReceived(object);
-    else
-        onBarcodeReceived(object);
+    if (const TopicRoute<BarcodeManager> *route = routes::find(m_baseTopic, Routes, topic))
+        routes::handOn(this, *route, {Tag, EmptyPayload::IsError, ParseFailureDetail::RawPayload}, data, topic);
 }
 
 void BarcodeManager::onInfoReceived(const QJsonObject &object)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
@@ -41,9 +43,12 @@ signals:
     void deviceError(const QString &descr);
 
 private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
+    // Everything below the base arrives here; the table picks the topics read.
+    void onMessageReceived(const QByteArray &data, const QString &topic);
 
 private:
+    static const TopicRoute<BarcodeManager> Routes[];
+
     void onInfoReceived(const QJsonObject &object);
     void onStatusReceived(const QJsonObject &object);
     void onBarcodeReceived(const QJsonObject &object);

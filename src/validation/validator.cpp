@@ -26,19 +26,9 @@ namespace {
 
 const char Tag[] = "[Validator] ";
 
-const QString InfoSuffix = QStringLiteral("/info");
-const QString StatusSuffix = QStringLiteral("/status");
-const QString ConfigSuffix = QStringLiteral("/config");
-const QString RetrySuffix = QStringLiteral("/rfid/retry");
-const QString RemovedSuffix = QStringLiteral("/rfid/removed");
-const QString RfidScannedSuffix = QStringLiteral("/rfid/scanned");
-const QString BarcodeScannedSuffix = QStringLiteral("/barcode/scanned");
-const QString MaintenanceSuffix = QStringLiteral("/barcode/maintenance/scanned");
 const QString ConfigSetSuffix = QStringLiteral("/config/set");
 const QString ConfigGetSuffix = QStringLiteral("/config/get");
 
-const QString CardRemovedTopic = QStringLiteral("orvo/rfid/card/removed");
-const QString CardFoundTopic = QStringLiteral("orvo/rfid/card/found");
 const QString BarcodeEnableTopic = QStringLiteral("orvo/barcode/enable");
 const QString BarcodeDisableTopic = QStringLiteral("orvo/barcode/disable");
 const QString RfidEnableTopic = QStringLiteral("orvo/rfid/enable");
@@ -72,6 +62,21 @@ int portFromText(const QString &value)
 
 } // namespace
 
+const TopicRoute<Validator> Validator::Routes[] = {
+    {"/info", &Validator::onInfoReceived},
+    {"/status", &Validator::onStatusReceived},
+    {"/config", &Validator::onConfigReceived},
+    {"/rfid/retry", &Validator::onRetryReceived},
+    // Nothing to do: removal comes from the reader.
+    {"/rfid/removed", nullptr},
+    {"/rfid/scanned", &Validator::onScannedReceived},
+    {"/barcode/scanned", &Validator::onScannedReceived},
+    {"/barcode/maintenance/scanned", &Validator::onMaintenanceReceived},
+    // Removal is acted on whatever the payload: the card is gone either way.
+    {"orvo/rfid/card/removed", &Validator::onCardRemovedReceived, TopicKind::FixedAnyPayload},
+    {"orvo/rfid/card/found", &Validator::onCardFoundReceived, TopicKind::Fixed},
+};
+
 Validator::Validator(MqttClient &client, const QString &baseTopic, QObject *parent)
     : QObject(parent)
     , m_client(client)
@@ -80,19 +85,10 @@ Validator::Validator(MqttClient &client, const QString &baseTopic, QObject *pare
     // Receivers on a queued connection get their own copy of each validation result.
     qRegisterMetaType<Transaction>();
 
-    connect(&m_client, &MqttClient::received, this, &Validator::onMqttReceived);
     connect(&m_client, &MqttClient::disconnected, this, &Validator::onMqttDisconnected);
 
-    m_client.subscribe(m_baseTopic + InfoSuffix, 0);
-    m_client.subscribe(m_baseTopic + StatusSuffix, 0);
-    m_client.subscribe(m_baseTopic + ConfigSuffix, 0);
-    m_client.subscribe(m_baseTopic + RetrySuffix, 0);
-    m_client.subscribe(m_baseTopic + RemovedSuffix, 0);
-    m_client.subscribe(m_baseTopic + RfidScannedSuffix, 0);
-    m_client.subscribe(m_baseTopic + BarcodeScannedSuffix, 0);
-    m_client.subscribe(m_baseTopic + MaintenanceSuffix, 0);
-    m_client.subscribe(CardRemovedTopic, 0);
-    m_client.subscribe(CardFoundTopic, 0);
+    routes::subscribe(m_client, this, m_baseTopic, Routes,
+                      {Tag, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError});
 }
 
 QString Validator::mapCardType(int type)
@@ -119,43 +115,19 @@ QString Validator::mapRfidState(int state)
     return ValidatorRfid::mapState(state);
 }
 
-void Validator::onMqttReceived(const QByteArray &data, const QString &topic)
+void Validator::onCardRemovedReceived(const QJsonObject &)
 {
-    // Removal is acted on whatever the payload: the card is gone either way.
-    if (topic == CardRemovedTopic) {
-        emit cardRemoved();
-        return;
-    }
+    emit cardRemoved();
+}
 
-    // Every proxy sees every message of the client; only our own topics are parsed, so a
-    // sibling's bad payload is not reported under our tag.
-    if (!topic.startsWith(m_baseTopic) && topic != CardFoundTopic)
-        return;
-    const QString suffix = topic.mid(m_baseTopic.size());
-    const bool own = topic == CardFoundTopic || suffix == InfoSuffix || suffix == StatusSuffix
-            || suffix == ConfigSuffix || suffix == RetrySuffix || suffix == RemovedSuffix
-            || suffix == RfidScannedSuffix || suffix == BarcodeScannedSuffix || suffix == MaintenanceSuffix;
-    if (!own)
-        return;
+void Validator::onRetryReceived(const QJsonObject &)
+{
+    emit cardRetry();
+}
 
-    QJsonObject object;
-    if (!parseJsonMessage(data, Tag, &object, EmptyPayload::AsEmptyObject, ParseFailureDetail::ParserError))
-        return;
-
-    if (topic == CardFoundTopic)
-        onCardFoundReceived(object);
-    else if (suffix == InfoSuffix)
-        onInfoReceived(object);
-    else if (suffix == StatusSuffix)
-        onStatusReceived(object);
-    else if (suffix == ConfigSuffix)
-        onConfigReceived(object);
-    else if (suffix == RetrySuffix)
-        emit cardRetry();
-    else if (suffix == RfidScannedSuffix || suffix == BarcodeScannedSuffix)
-        onScannedReceived(object);
-    else if (suffix == MaintenanceSuffix)
-        emit maintenanceBarcodeScanned(object);
+void Validator::onMaintenanceReceived(const QJsonObject &object)
+{
+    emit maintenanceBarcodeScanned(object);
 }
 
 void Validator::onMqttDisconnected()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mqtt/topicroutes.h"
 #include "validation/transaction.h"
 #include "validation/validatorbarcode.h"
 #include "validation/validatorconfig.h"
@@ -83,10 +84,14 @@ signals:
     void maintenanceBarcodeScanned(const QJsonObject &data);
 
 private slots:
-    void onMqttReceived(const QByteArray &data, const QString &topic);
     void onMqttDisconnected();
 
 private:
+    static const TopicRoute<Validator> Routes[];
+
+    void onCardRemovedReceived(const QJsonObject &);
+    void onRetryReceived(const QJsonObject &);
+    void onMaintenanceReceived(const QJsonObject &object);
     void onInfoReceived(const QJsonObject &object);
     void onStatusReceived(const QJsonObject &object);
     void onConfigReceived(const QJsonObject &object);

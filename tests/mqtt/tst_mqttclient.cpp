@@ -10,6 +10,7 @@
 #include <QTest>
 
 using manager::MqttClient;
+using manager::MqttSubscription;
 using manager::MqttTransport;
 
 namespace {
@@ -30,6 +31,9 @@ private slots:
     void settingsChangesWhileBrokerIsDownKeepOneRetry();
     void publishIsRefusedSilentlyWhileNotConnected();
     void receivedCarriesPayloadAndTopic();
+    void topicMatchesFilter_data();
+    void topicMatchesFilter();
+    void subscriptionsBringOnlyTheirMessages();
     void retainAndQosReachTheBroker();
     void refusedCredentialsAreLoggedAndRetried();
     void rightCredentialsConnect();
@@ -228,6 +232,83 @@ void TestMqttClient::receivedCarriesPayloadAndTopic()
     QTRY_VERIFY(service.publish(QStringLiteral("orvo/τεστ/x"), binary) && (received.count() || received.wait(100)));
     QCOMPARE(received.first().at(0).toByteArray(), binary);
     QCOMPARE(received.first().at(1).toByteArray(), QStringLiteral("orvo/τεστ/x").toUtf8());
+}
+
+// Filters match as the broker matches them: "+" one level, a final "#" the rest and the level
+// above it, and no leading wildcard reaches a "$" topic.
+void TestMqttClient::topicMatchesFilter_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<bool>("matches");
+    QTest::newRow("same") << "orvo/blm/status" << "orvo/blm/status" << true;
+    QTest::newRow("longer topic") << "orvo/blm/status" << "orvo/blm/status/get" << false;
+    QTest::newRow("shorter topic") << "orvo/blm/status" << "orvo/blm" << false;
+    QTest::newRow("contains, not equal") << "orvo/blm" << "site/orvo/blm" << false;
+    QTest::newRow("level prefix") << "orvo/board" << "orvo/boardx" << false;
+    QTest::newRow("+ one level") << "fleet/+/status" << "fleet/K1/status" << true;
+    QTest::newRow("+ not two") << "fleet/+/status" << "fleet/K1/x/status" << false;
+    QTest::newRow("+ empty level") << "fleet/+/status" << "fleet//status" << true;
+    QTest::newRow("+ last") << "orvo/+" << "orvo/gps" << true;
+    QTest::newRow("+ needs the level") << "orvo/+" << "orvo" << false;
+    QTest::newRow("# below") << "orvo/gps/#" << "orvo/gps/data/raw" << true;
+    QTest::newRow("# parent") << "orvo/gps/#" << "orvo/gps" << true;
+    QTest::newRow("# other base") << "orvo/gps/#" << "orvo/gpsx/data" << false;
+    QTest::newRow("# alone") << "#" << "a/b" << true;
+    QTest::newRow("# alone, $ topic") << "#" << "$SYS/broker/uptime" << false;
+    QTest::newRow("+ first, $ topic") << "+/broker/uptime" << "$SYS/broker/uptime" << false;
+    QTest::newRow("$ filter") << "$SYS/#" << "$SYS/broker/uptime" << true;
+    QTest::newRow("+ and #") << "+/+/#" << "orvo/blm" << true;
+}
+
+void TestMqttClient::topicMatchesFilter()
+{
+    QFETCH(QString, filter);
+    QFETCH(QString, topic);
+    QFETCH(bool, matches);
+    QCOMPARE(manager::topicMatches(filter, topic), matches);
+}
+
+// Receivers of one filter share its one subscription on the broker, which is given up when
+// the last of them lets go; each message goes only to the subscriptions it matches, then to
+// received().
+void TestMqttClient::subscriptionsBringOnlyTheirMessages()
+{
+    BrokerFixture broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    configure(client, broker.port());
+    QObject first;
+    QObject second;
+    MqttSubscription *exact = client.subscribe(QStringLiteral("r/a"), 0, &first);
+    QCOMPARE(client.subscribe(QStringLiteral("r/a"), 0, &second), exact);
+    MqttSubscription *below = client.subscribe(QStringLiteral("r/#"), 0, &second);
+    QCOMPARE(below->topic(), QStringLiteral("r/#"));
+    QCOMPARE(client.subscriptions(), (QStringList{QStringLiteral("r/a"), QStringLiteral("r/#")}));
+    QSignalSpy exactMessages(exact, &MqttSubscription::messageReceived);
+    QSignalSpy belowMessages(below, &MqttSubscription::messageReceived);
+    QSignalSpy received(&client, &MqttClient::received);
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QVERIFY(connected.wait());
+    QCOMPARE(log.count(QStringLiteral("[MqttClient] Subscribing to 'r/a' with QoS = 0")), 1);
+
+    ServiceDouble service(broker.port());
+    QVERIFY(service.start());
+    QTRY_VERIFY(service.publish(QStringLiteral("r/a"), "1") && (exactMessages.count() || exactMessages.wait(100)));
+    QCOMPARE(exactMessages.first(), (QVariantList{QByteArray("1"), QStringLiteral("r/a")}));
+    QVERIFY(service.publish(QStringLiteral("r/b"), "2"));
+    QTRY_COMPARE(received.last().at(0).toByteArray(), QByteArray("2"));
+    for (const QVariantList &message : qAsConst(exactMessages))
+        QCOMPARE(message.at(1).toString(), QStringLiteral("r/a"));
+    QCOMPARE(belowMessages.last(), (QVariantList{QByteArray("2"), QStringLiteral("r/b")}));
+
+    client.unsubscribe(QStringLiteral("r/a"), &first);
+    QVERIFY(!log.contains(QStringLiteral("Unsubscribing")));
+    client.unsubscribe(QStringLiteral("r/a"), &second);
+    QCOMPARE(log.count(QStringLiteral("[MqttClient] Unsubscribing from 'r/a'")), 1);
+    QCOMPARE(client.subscriptions(), QStringList{QStringLiteral("r/#")});
 }
 
 // Retained messages stay on the broker for later subscribers.

@@ -21,7 +21,7 @@ QJsonObject deviceStatus(const QJsonValue &software)
 
 QVariantList snapshot(const Update &update)
 {
-    return {update.status(), update.current(), update.pending(), update.progressMessage(), update.progressPercent()};
+    return {update.status(), update.state(), update.current(), update.pending(), update.progressMessage(), update.progressPercent()};
 }
 } // namespace
 
@@ -49,6 +49,7 @@ private slots:
     void disconnectionKeepsVersions();
     void badPayloadsChangeNothing_data();
     void badPayloadsChangeNothing();
+    void clockTopicsBelowTheBaseAreNotOurs();
 
 };
 
@@ -219,6 +220,7 @@ void TestUpdate::installNeedsPendingVersion()
     QCOMPARE(rig().service.payloads(topic("/update/software/install")), QList<QByteArray>{QByteArray()});
     QCOMPARE(log.count(QStringLiteral("[Update] Installing pending update : 2")), 1);
     QCOMPARE(update.status(), QStringLiteral("Ready to install"));
+    QCOMPARE(update.state(), Update::ReadyToInstall);
 }
 
 // Losing the broker shows "Disconnected" and keeps the versions and the progress.
@@ -262,6 +264,26 @@ void TestUpdate::badPayloadsChangeNothing()
     const QVariantList before = snapshot(update);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable("[Update] Failed to parse JSON message: " + parserError(payload)));
     QVERIFY(rig().deliver(Base + suffix, payload));
+    QCOMPARE(snapshot(update), before);
+}
+
+// The clock's NTP topics share the device base: their payloads are the clock's to parse and
+// report, never ours.
+void TestUpdate::clockTopicsBelowTheBaseAreNotOurs()
+{
+    const QStringList ntp = {topic("/clock/ntp/status"), topic("/clock/ntp/config")};
+    for (const QString &clockTopic : ntp)
+        rig().client.subscribe(clockTopic);
+    Update update(rig().client, Base);
+    QVERIFY(start());
+    QVERIFY(rig().deliver(topic("/status"), deviceStatus(QJsonObject{{"current", "1"}, {"pending", "2"}})));
+    const QVariantList before = snapshot(update);
+    LogCapture log;
+    for (const QString &clockTopic : ntp) {
+        QVERIFY(rig().deliver(clockTopic, QByteArray("not json")));
+        QVERIFY(rig().deliver(clockTopic, deviceStatus(QJsonObject{{"current", "9"}})));
+    }
+    QVERIFY(!log.contains(QStringLiteral("[Update]")));
     QCOMPARE(snapshot(update), before);
 }
 

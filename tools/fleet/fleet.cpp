@@ -87,7 +87,7 @@ QString validationStatus(const QJsonObject &status)
     // that nothing of another validator's report stays in its records.
     manager::MqttClient feed;
     manager::Validator proxy(feed, QStringLiteral("orvo/blm"));
-    emit feed.received(QJsonDocument(status).toJson(QJsonDocument::Compact), QByteArrayLiteral("orvo/blm/status"));
+    feed.deliver(QJsonDocument(status).toJson(QJsonDocument::Compact), QStringLiteral("orvo/blm/status"));
     if (proxy.reasonCode().isEmpty())
         return proxy.status();
     return proxy.status() + QLatin1Char(' ') + proxy.reasonCode();
