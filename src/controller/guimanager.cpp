@@ -173,11 +173,9 @@ void GUIManager::initMqtt()
     disconnect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
     disconnect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
     disconnect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
-    disconnect(&m_mqtt, &manager::MqttClient::received, &m_remoteConfig, &RemoteConfig::processMqttMessage);
     connect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected);
     connect(&m_mqtt, &manager::MqttClient::disconnected, this, &GUIManager::onMqttDisconnected);
     connect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError);
-    connect(&m_mqtt, &manager::MqttClient::received, &m_remoteConfig, &RemoteConfig::processMqttMessage);
 
     m_mqtt.setClientId(QCoreApplication::applicationName() + QLatin1Char('_')
                        + QString::number(QCoreApplication::applicationPid()));

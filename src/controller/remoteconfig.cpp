@@ -61,14 +61,17 @@ void RemoteConfig::subscribeToTopics()
         // A base no longer ours: its requests go unanswered, and its retained status would
         // tell every later subscriber that an application still answers there.
         for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.unsubscribe(old + QLatin1String(suffix));
+            m_mqtt.unsubscribe(old + QLatin1String(suffix), this);
         m_mqtt.publish(QByteArray(), old + QStringLiteral("/status"), 0, true);
     }
     m_subscribedBases = bases;
     // The client holds one entry per filter: subscribing again on every connection adds nothing.
     for (const QString &base : bases) {
-        for (const char *suffix : OwnRequestSuffixes)
-            m_mqtt.subscribe(base + QLatin1String(suffix), 0);
+        for (const char *suffix : OwnRequestSuffixes) {
+            const manager::MqttSubscription *requests = m_mqtt.subscribe(base + QLatin1String(suffix), 0, this);
+            connect(requests, &manager::MqttSubscription::messageReceived, this, &RemoteConfig::onRequestReceived,
+                    Qt::UniqueConnection);
+        }
     }
 }
 
@@ -148,25 +151,21 @@ void RemoteConfig::onBridgeBaseChanged()
         subscribeToTopics();
 }
 
-void RemoteConfig::processMqttMessage(const QByteArray &data, const QByteArray &from)
+void RemoteConfig::onRequestReceived(const QByteArray &data, const QString &topic)
 {
-    bool own = false;
-    for (const QString &base : ownBases())
-        own = own || from.contains(base.toUtf8());
-    if (!own)
-        return;
-    qInfo().noquote().nospace() << Tag << "Message received : " << QString::fromUtf8(from);
+    // Only our own request topics are subscribed for this receiver: the suffix tells which.
+    qInfo().noquote().nospace() << Tag << "Message received : " << topic;
     if (QLoggingCategory::defaultCategory()->isDebugEnabled())
         qDebug().noquote().nospace() << Tag << "Data : " << secrets::maskedPayload(data);
 
     const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (from.contains("/info/get"))
+    if (topic.endsWith(QLatin1String("/info/get")))
         publishInfo();
-    else if (from.contains("/status/get"))
+    else if (topic.endsWith(QLatin1String("/status/get")))
         publishStatus();
-    else if (from.contains("/config/get"))
+    else if (topic.endsWith(QLatin1String("/config/get")))
         publishConfig();
-    else if (from.contains("/config/set")) {
+    else if (topic.endsWith(QLatin1String("/config/set"))) {
         const QJsonObject accepted = acceptableConfiguration(document.object());
         // A secret taken over MQTT counts even when it equals the stored one: the sender
         // cannot see the value, only that its write arrived and was accepted.

@@ -45,10 +45,10 @@ public:
     // "bridge/base" changed without a reconnection: the subscriptions follow it.
     void onBridgeBaseChanged();
 
-public slots:
-    void processMqttMessage(const QByteArray &data, const QByteArray &from);
-
 private:
+    // A request on one of the own request topics ("/info/get", "/status/get", "/config/get",
+    // "/config/set" below each base): the subscriptions bring only those.
+    void onRequestReceived(const QByteArray &data, const QString &topic);
     QJsonObject acceptableConfiguration(const QJsonObject &json) const;
 
     Config &m_config;
