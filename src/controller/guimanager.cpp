@@ -43,7 +43,6 @@ const char Tag[] = "[GUIManager] ";
 
 const QString &ValidSound = tones::Valid;
 const QString &InvalidSound = tones::Invalid;
-const QString TranslationFile = QStringLiteral(":/qml/translations/Tessivo_el_GR.qm");
 
 // The first page while the services report in.
 constexpr int StartupScreenMs = 10000;
@@ -62,6 +61,7 @@ QString maskedJson(QVariantMap changes)
 
 GUIManager::GUIManager(Config &config, const QString &eventLogFile)
     : m_config(config)
+    , m_display(config)
     , m_validator(m_mqtt, config.get(Key::TopicBlm).toString())
     , m_board(m_mqtt, config.get(Key::TopicBoard).toString())
     , m_inspector(m_mqtt, config.get(Key::TopicInspector).toString())
@@ -136,7 +136,7 @@ void GUIManager::initConfig()
     connect(&m_config, &Config::configFileChanged, this, &GUIManager::onConfigFileChanged);
     m_config.print();
     // Before the scene: its first frame is already drawn at the panel's angle.
-    updateRotation();
+    m_display.updateRotation();
 }
 
 void GUIManager::initQml()
@@ -279,24 +279,27 @@ QString GUIManager::screenName(int screen) const
     return manager::screens::name(manager::screens::Screen(screen));
 }
 
+// A name that is no page is refused: the scene would show nothing.
+bool GUIManager::screenNamed(const QString &value, manager::screens::Screen *screen) const
+{
+    if (manager::screens::fromName(value, screen))
+        return true;
+    qWarning().noquote().nospace() << Tag << "WARN: Unknown screen : " << value;
+    return false;
+}
+
 void GUIManager::setScreen(const QString &value)
 {
     manager::screens::Screen screen;
-    if (!manager::screens::fromName(value, &screen)) {
-        qWarning().noquote().nospace() << Tag << "WARN: Unknown screen : " << value;
-        return;
-    }
-    m_screens.setScreen(screen);
+    if (screenNamed(value, &screen))
+        m_screens.setScreen(screen);
 }
 
 void GUIManager::setScreen(const QString &value, int timeout)
 {
     manager::screens::Screen screen;
-    if (!manager::screens::fromName(value, &screen)) {
-        qWarning().noquote().nospace() << Tag << "WARN: Unknown screen : " << value;
-        return;
-    }
-    m_screens.setScreen(screen, timeout);
+    if (screenNamed(value, &screen))
+        m_screens.setScreen(screen, timeout);
 }
 
 void GUIManager::setIdleScreen()
@@ -372,120 +375,6 @@ void GUIManager::onSystemShutdownStarted()
 // ---------------------------------------------------------------------------------------------
 // Configuration
 
-bool GUIManager::showCursor() const
-{
-    return m_config.get(Key::ShowCursor).toBool();
-}
-
-bool GUIManager::showErrorDesc() const
-{
-    return m_config.get(Key::ShowErrorDesc).toBool();
-}
-
-int GUIManager::displayOffMin() const
-{
-    return m_config.get(Key::DisplayOffMin).toInt();
-}
-
-int GUIManager::shutdownDelaySec() const
-{
-    return m_config.get(Key::ShutdownDelaySec).toInt();
-}
-
-QColor GUIManager::screenSaverBg() const
-{
-    return QColor(m_config.get(Key::ScreenSaverBg).toString());
-}
-
-QString GUIManager::screenSaverImg() const
-{
-    return m_config.get(Key::ScreenSaverImg).toString();
-}
-
-int GUIManager::animSwitchSec() const
-{
-    return m_config.get(Key::AnimSwitchSec).toInt();
-}
-
-void GUIManager::setShowCursor(bool show)
-{
-    if (show != showCursor())
-        m_config.set(Key::ShowCursor, show);
-}
-
-void GUIManager::setShowErrorDesc(bool show)
-{
-    if (show != showErrorDesc())
-        m_config.set(Key::ShowErrorDesc, show);
-}
-
-int GUIManager::settingMinimum(const QString &key) const
-{
-    const settingtable::Setting *setting = settingtable::find(key);
-    return setting ? int(setting->minimum) : 0;
-}
-
-int GUIManager::settingMaximum(const QString &key) const
-{
-    const settingtable::Setting *setting = settingtable::find(key);
-    return setting ? int(setting->maximum) : 0;
-}
-
-int GUIManager::settingStep(const QString &key) const
-{
-    const settingtable::Setting *setting = settingtable::find(key);
-    return setting ? int(setting->step) : 1;
-}
-
-// The pages stay within the table's ranges; anything else calling a setter is refused as a
-// remote value would be.
-bool GUIManager::inRange(const QString &key, int value) const
-{
-    if (settingtable::inRange(key, value))
-        return true;
-    qWarning().noquote().nospace() << Tag << "WARN: Refusing configuration value : " << key << " = " << value;
-    return false;
-}
-
-void GUIManager::setDisplayOffMin(int minutes)
-{
-    if (minutes != displayOffMin() && inRange(Key::DisplayOffMin, minutes))
-        m_config.set(Key::DisplayOffMin, minutes);
-}
-
-void GUIManager::setShutdownDelaySec(int seconds)
-{
-    if (seconds != shutdownDelaySec() && inRange(Key::ShutdownDelaySec, seconds))
-        m_config.set(Key::ShutdownDelaySec, seconds);
-}
-
-void GUIManager::setAnimSwitchSec(int value)
-{
-    if (value != animSwitchSec() && inRange(Key::AnimSwitchSec, value))
-        m_config.set(Key::AnimSwitchSec, value);
-}
-
-void GUIManager::setRotation(int degrees)
-{
-    if (degrees != rotation() && inRange(Key::Rotation, degrees))
-        m_config.set(Key::Rotation, degrees);
-}
-
-bool GUIManager::updateRotation()
-{
-    const QVariant value = m_config.get(Key::Rotation);
-    bool ok = false;
-    int degrees = value.toInt(&ok);
-    if (!ok || !settingtable::inRange(Key::Rotation, degrees)) {
-        qWarning().noquote().nospace() << Tag << "WARN: Invalid rotation : " << value.toString() << ", using 0";
-        degrees = 0;
-    }
-    if (degrees == m_rotation)
-        return false;
-    m_rotation = degrees;
-    return true;
-}
-
 // What a change of a setting sets off. A row names a key, or a group ("log/") that any key
 // holding it followed by a name reaches, known to the table or not.
 struct GUIManager::SettingReaction
@@ -549,9 +438,9 @@ const QVector<GUIManager::SettingReaction> &GUIManager::settingReactions()
              emit m.animSwitchSecChanged();
          }},
         {Key::Rotation, [](GUIManager &m, const QVariantMap &) {
-             if (!m.updateRotation())
+             if (!m.m_display.updateRotation())
                  return;
-             qInfo().noquote().nospace() << Tag << "Rotation changed : " << m.m_rotation << " deg";
+             qInfo().noquote().nospace() << Tag << "Rotation changed : " << m.m_display.rotation() << " deg";
              emit m.rotationChanged();
          }},
         {LogGroup, [](GUIManager &m, const QVariantMap &) {
@@ -602,29 +491,8 @@ void GUIManager::onConfigFileChanged()
 
 void GUIManager::setLanguage(const QString &language)
 {
-    if (language == m_language)
+    if (!m_language.switchTo(language))
         return;
-    qInfo().noquote().nospace() << Tag << "Language changed : " << language;
-
-    if (!m_translatorLoaded) {
-        qInfo().noquote().nospace() << Tag << "Loading translation file : " << TranslationFile;
-        if (!m_translator.load(TranslationFile)) {
-            qCritical().noquote().nospace() << Tag << "ERROR: Failed to load translation file";
-            return;
-        }
-        m_translatorLoaded = true;
-    }
-
-    const QLocale locale(language);
-    if (locale.language() == QLocale::English) {
-        QCoreApplication::removeTranslator(&m_translator);
-    } else if (!QCoreApplication::installTranslator(&m_translator)) {
-        qCritical().noquote().nospace() << Tag << "ERROR: Failed to install translator";
-        return;
-    }
-    QLocale::setDefault(locale);
-
-    m_language = language;
     m_config.set(Key::Locale, language);
     emit languageChanged();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "controller/brokertrial.h"
+#include "controller/displaysettings.h"
+#include "controller/language.h"
 #include "controller/screencontroller.h"
 #include "controller/remoteconfig.h"
 #include "controller/maintenancebarcode.h"
@@ -24,7 +26,6 @@
 #include <QQmlApplicationEngine>
 #include <QStringList>
 #include <QTimer>
-#include <QTranslator>
 #include <QVariantMap>
 #include <QVector>
 
@@ -74,17 +75,17 @@ public:
     QString screen() const { return manager::screens::name(m_screens.screen()); }
     manager::screens::Screen screenId() const { return m_screens.screen(); }
     QString deviceId() const { return m_identity.deviceId(); }
-    QString language() const { return m_language; }
+    QString language() const { return m_language.current(); }
     QString dynTr() const { return QString(); }
     QString message() const { return m_screens.message(); }
-    bool showCursor() const;
-    bool showErrorDesc() const;
-    int displayOffMin() const;
-    int shutdownDelaySec() const;
-    QColor screenSaverBg() const;
-    QString screenSaverImg() const;
-    int animSwitchSec() const;
-    int rotation() const { return m_rotation; }
+    bool showCursor() const { return m_display.showCursor(); }
+    bool showErrorDesc() const { return m_display.showErrorDesc(); }
+    int displayOffMin() const { return m_display.displayOffMin(); }
+    int shutdownDelaySec() const { return m_display.shutdownDelaySec(); }
+    QColor screenSaverBg() const { return m_display.screenSaverBg(); }
+    QString screenSaverImg() const { return m_display.screenSaverImg(); }
+    int animSwitchSec() const { return m_display.animSwitchSec(); }
+    int rotation() const { return m_display.rotation(); }
     Diagnostics *diagnostics() { return &m_diagnostics; }
     manager::Update *update() { return &m_update; }
     manager::Clock *clock() { return &m_clock; }
@@ -93,12 +94,12 @@ public:
     void setScreen(const QString &value);
     void setDeviceId(const QString &deviceId);
     void setLanguage(const QString &language);
-    void setShowCursor(bool show);
-    void setShowErrorDesc(bool show);
-    void setDisplayOffMin(int minutes);
-    void setShutdownDelaySec(int seconds);
-    void setAnimSwitchSec(int value);
-    void setRotation(int degrees);
+    void setShowCursor(bool show) { m_display.setShowCursor(show); }
+    void setShowErrorDesc(bool show) { m_display.setShowErrorDesc(show); }
+    void setDisplayOffMin(int minutes) { m_display.setDisplayOffMin(minutes); }
+    void setShutdownDelaySec(int seconds) { m_display.setShutdownDelaySec(seconds); }
+    void setAnimSwitchSec(int value) { m_display.setAnimSwitchSec(value); }
+    void setRotation(int degrees) { m_display.setRotation(degrees); }
 
     void initLog();
     void initConfig();
@@ -123,10 +124,10 @@ public:
 
     // The range of an integer setting ("gui/displayOffMin"), as the pages offer it and
     // "/config/set" accepts it.
-    Q_INVOKABLE int settingMinimum(const QString &key) const;
-    Q_INVOKABLE int settingMaximum(const QString &key) const;
+    Q_INVOKABLE int settingMinimum(const QString &key) const { return DisplaySettings::minimum(key); }
+    Q_INVOKABLE int settingMaximum(const QString &key) const { return DisplaySettings::maximum(key); }
     // Only every step-th value from the minimum is taken (90 for "gui/rotation").
-    Q_INVOKABLE int settingStep(const QString &key) const;
+    Q_INVOKABLE int settingStep(const QString &key) const { return DisplaySettings::step(key); }
 
     // The QML engine, for tests and tools that look at the scene.
     QQmlApplicationEngine &engine() { return m_engine; }
@@ -197,15 +198,13 @@ private:
     void updateBoardShutdownDelay() { m_power.updateBoardShutdownDelay(); }
     struct SettingReaction;
     static const QVector<SettingReaction> &settingReactions();
-    bool inRange(const QString &key, int value) const;
-    // Takes "gui/rotation" into m_rotation; true when the angle in force changed.
-    bool updateRotation();
+    bool screenNamed(const QString &value, manager::screens::Screen *screen) const;
 
-    QString m_language;
     QQmlApplicationEngine m_engine;
     QQmlContext *m_rootContext = nullptr;
-    QTranslator m_translator;
     Config &m_config;
+    Language m_language;
+    DisplaySettings m_display;
     manager::MqttClient m_mqtt;
     manager::Validator m_validator;
     manager::Board m_board;
@@ -222,6 +221,4 @@ private:
     MaintenanceBarcode m_maintenanceBarcode;
     PowerControl m_power;
     RemoteConfig m_remoteConfig;
-    bool m_translatorLoaded = false;
-    int m_rotation = 0;
 };
