@@ -189,7 +189,7 @@ void RenderPass::passengerPages()
     QVERIFY(m_service->publish(Blm + "/status", statusWith()));
     QTRY_VERIFY(shown("scanScreensPage"));
     shoot("scanscreens-" + suffix);
-    for (const QString page : {QStringLiteral("ScanCard"), QStringLiteral("ScanBarcode")}) {
+    for (const QString &page : {QStringLiteral("ScanCard"), QStringLiteral("ScanBarcode")}) {
         m_window->setProperty("currentScreen", page);
         QTRY_VERIFY(shown(page.left(1).toLower() + page.mid(1) + "Page"));
         shoot(page.toLower() + "-" + suffix);
